@@ -1,0 +1,66 @@
+// Arbitrary bytes placed in the legacy BIOS area of a 1 MiB image file that
+// stands in for the memory device, scanned by the real open/mmap code; the
+// table found (if any) is indexed and its serials extracted.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "FirmwarePathsOverride.h"
+#include "business/HwHashCalculator.h"
+#include "smbios/SmBios.h"
+
+namespace {
+
+namespace platform = tirsel::kvl::agent::driver::platform;
+using tirsel::kvl::agent::driver::business::HwHashCalculator;
+using tirsel::kvl::agent::driver::smbios::SmBios;
+
+constexpr std::size_t kImageSize = 0x100000;
+constexpr std::size_t kLegacyArea = 0xE0000;
+
+// The image lives for the whole run; each input overwrites the legacy area.
+struct Image {
+    Image() {
+        char pattern[] = "/tmp/grellan-memory-scan-XXXXXX";
+        fd = mkstemp(pattern);
+        if (fd < 0 || ftruncate(fd, kImageSize) != 0) {
+            std::abort();
+        }
+        path = pattern;
+        paths.memoryDevice = path;
+        paths.exists = [device = path](const std::string& p) { return p == device; };
+    }
+    ~Image() {
+        close(fd);
+        unlink(path.c_str());
+    }
+    int fd = -1;
+    std::string path;
+    platform::FirmwarePathSet paths;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Image image;
+    static const platform::ScopedFirmwarePaths scoped(image.paths);
+    std::vector<std::uint8_t> area(kImageSize - kLegacyArea, 0);
+    for (std::size_t i = 0; i < size && i < area.size(); ++i) {
+        area[i] = data[i];
+    }
+    if (pwrite(image.fd, area.data(), area.size(), kLegacyArea) !=
+        static_cast<ssize_t>(area.size())) {
+        std::abort();
+    }
+    const SmBios table;
+    if (table.loaded) {
+        HwHashCalculator calculator;
+        (void)HwHashCalculator::HashText(calculator.SerialsFromTable(table));
+    }
+    return 0;
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever the build, the tests, the fuzzers and the
+# benchmarks need and this Debian machine does not have yet.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev clang-format clang-tidy
+  libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
+  libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  dmidecode libplist-utils python3 time binutils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,29 @@
+// The library's one C entry point.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "business/HwHashCalculator.h"
+#include "grellan/grellan.h"
+
+extern "C" GRELLAN_EXPORT void GetHardwareHash(char* dst, int len) {
+    // Nothing fits in a buffer of no size; nothing is written at all.
+    if (dst == nullptr || len <= 0) {
+        return;
+    }
+    std::string hash;
+    try {
+        hash = tirsel::kvl::agent::driver::business::HwHashCalculator().CalculateHwHash();
+    } catch (...) {
+        // No exception may reach the C caller: an empty string means "no fingerprint".
+        hash.clear();
+    }
+    const auto size = static_cast<std::size_t>(len);
+    // strncpy semantics with a count of len, then a terminator at
+    // min(len - 1, copied): the fingerprint's first min(32, len - 1)
+    // characters followed by zero bytes over the whole buffer.
+    const std::size_t copied = std::min(hash.size(), size);
+    std::memcpy(dst, hash.data(), copied);
+    std::memset(dst + copied, 0, size - copied);
+    dst[std::min(size - 1, copied)] = '\0';
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace tirsel::kvl::agent::driver::business {
+
+// The four serials from the operating system's own tools and registry, for
+// machines whose SMBIOS table cannot be obtained. Stateless: every getter runs
+// its commands again.
+class SerialLoader {
+public:
+    std::string GetProcessorSerial();
+    std::string GetChassisSerial();
+    std::string GetSystemSerial();
+    std::string GetBaseBoardSerial();
+
+    // Field 1 (between the first and second colon) of the command's output,
+    // trimmed at both ends; empty without a colon.
+    std::string ProcessComand(std::string command);
+
+    // The field logic of ProcessComand over a command's output.
+    static std::string SecondField(const std::string& output);
+};
+
+}  // namespace tirsel::kvl::agent::driver::business

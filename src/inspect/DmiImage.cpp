@@ -1,0 +1,148 @@
+#include "inspect/DmiImage.h"
+
+#include <boost/filesystem.hpp>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "smbios/EntryPoint.h"
+
+namespace tirsel::kvl::agent::driver::inspect {
+
+namespace {
+
+namespace firmware = smbios::firmware;
+using Bytes = std::vector<unsigned char>;
+
+// What an entry point says about its table.
+struct TableLocation {
+    std::uint8_t major = 0;
+    std::uint8_t minor = 0;
+    std::uint8_t revision = 0;
+    std::uint64_t length = 0;
+    std::uint64_t address = 0;
+};
+
+bool StartsWith(const Bytes& bytes, const char* anchor) {
+    const std::size_t n = std::strlen(anchor);
+    return bytes.size() >= n && std::memcmp(bytes.data(), anchor, n) == 0;
+}
+
+std::string Version(unsigned major, unsigned minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
+// The 64-bit SMBIOS 3 entry point: version at 7 and 8, maximum table length
+// at 0x0C, table address at 0x10. Its version goes into the revision byte
+// the way the 2.1 entry point's BCD revision does.
+TableLocation ReadEntryPoint3(const Bytes& ep, std::vector<std::string>& steps) {
+    constexpr std::size_t kLength = 0x18;
+    if (ep.size() < kLength) {
+        throw std::runtime_error("the _SM3_ entry point is " + std::to_string(ep.size()) +
+                                 " bytes, shorter than " + std::to_string(kLength));
+    }
+    TableLocation where;
+    where.major = ep[7];
+    where.minor = ep[8];
+    where.revision = static_cast<std::uint8_t>(((where.major & 0x0F) << 4) | (where.minor & 0x0F));
+    where.length = firmware::ReadLe32(ep.data() + 0x0C);
+    where.address = firmware::ReadLe32(ep.data() + 0x10) |
+                    (static_cast<std::uint64_t>(firmware::ReadLe32(ep.data() + 0x14)) << 32);
+    steps.push_back("_SM3_ entry point: SMBIOS " + Version(where.major, where.minor) +
+                    ", table of at most " + std::to_string(where.length) + " bytes");
+    return where;
+}
+
+// The 2.1 entry point, read the way the memory scan reads it: the "_SM_"
+// part gives candidate versions, the "_DMI_" part must pass its checksum.
+TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) {
+    if (ep.size() < firmware::kEntryPointLength) {
+        throw std::runtime_error("the _SM_ entry point is " + std::to_string(ep.size()) +
+                                 " bytes, shorter than " +
+                                 std::to_string(firmware::kEntryPointLength));
+    }
+    firmware::EntryPointScanner scanner;
+    scanner.Examine(0, ep.data());
+    const std::optional<firmware::AcceptedEntryPoint> accepted =
+        scanner.Examine(firmware::kProbeStep, ep.data() + firmware::kProbeStep);
+    if (!accepted) {
+        throw std::runtime_error(
+            "the _SM_ entry point has no valid _DMI_ part (anchor, checksum or major version 0)");
+    }
+    TableLocation where;
+    where.major = accepted->major;
+    where.minor = accepted->minor;
+    where.revision = accepted->revision;
+    where.length = accepted->tableLength;
+    where.address = accepted->tableAddress;
+    steps.push_back("_SM_ entry point: SMBIOS " + Version(where.major, where.minor) +
+                    ", table of " + std::to_string(where.length) + " bytes");
+    return where;
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint) {
+    Loaded loaded;
+    const bool dumpBin = entryPoint.empty();
+    const Bytes& ep = dumpBin ? image : entryPoint;
+    TableLocation where;
+    if (StartsWith(ep, "_SM3_")) {
+        where = ReadEntryPoint3(ep, loaded.steps);
+    } else if (StartsWith(ep, "_SM_")) {
+        where = ReadEntryPoint2(ep, loaded.steps);
+    } else {
+        throw std::runtime_error(
+            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") +
+            (dumpBin ? "the file" : "smbios_entry_point"));
+    }
+
+    // A dump-bin file holds the table at the address its entry point states;
+    // a raw table file is the table itself.
+    const std::uint64_t offset = dumpBin ? where.address : 0;
+    if (offset >= image.size()) {
+        throw std::runtime_error("the entry point puts the table at " + std::to_string(offset) +
+                                 ", past the file's " + std::to_string(image.size()) + " bytes");
+    }
+    std::uint64_t length = where.length;
+    if (length > image.size() - offset) {
+        length = image.size() - offset;
+        loaded.steps.push_back("the file holds only " + std::to_string(length) +
+                               " bytes of the table: keeping what there is");
+    }
+    loaded.heldBytes =
+        firmware::HeldBytes(where.major, where.minor, where.revision, image.data() + offset,
+                            static_cast<std::uint32_t>(length));
+    return loaded;
+}
+
+DmiImage::Loaded DmiImage::Load(const std::string& path) {
+    const Bytes image = ReadBytes(path);
+    if (StartsWith(image, "_SM_") || StartsWith(image, "_SM3_")) {
+        Loaded loaded = FromBytes(image, {});
+        loaded.steps.insert(loaded.steps.begin(), path + ": dmidecode dump-bin layout");
+        return loaded;
+    }
+    const std::string beside =
+        (boost::filesystem::path(path).parent_path() / "smbios_entry_point").string();
+    if (!boost::filesystem::exists(beside)) {
+        throw std::runtime_error(path + " is a raw table without an entry point: no " + beside +
+                                 " to give its SMBIOS version");
+    }
+    Loaded loaded = FromBytes(image, ReadBytes(beside));
+    loaded.steps.insert(loaded.steps.begin(),
+                        path + ": raw structure table, entry point from " + beside);
+    return loaded;
+}
+
+}  // namespace tirsel::kvl::agent::driver::inspect

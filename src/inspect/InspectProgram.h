@@ -1,0 +1,35 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "inspect/FingerprintReport.h"
+
+namespace tirsel::kvl::agent::driver::smbios {
+class SmBios;
+}
+
+namespace tirsel::kvl::agent::driver::inspect {
+
+// grellaninspect: computes a fingerprint as GetHardwareHash does, or from a
+// snapshot or raw table, and explains where every byte of it came from.
+class InspectProgram {
+public:
+    enum Status {
+        kExplained = 0,      // a fingerprint was computed and explained
+        kUsage = 1,          // the options were wrong
+        kBadInput = 2,       // a snapshot or table file could not be read or used
+        kNoFingerprint = 3,  // no fingerprint could be computed; the steps say why
+    };
+
+    static int Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                   std::ostream& err);
+
+    // This machine, as GetHardwareHash sees it.
+    static FingerprintReport ExplainMachine(bool withSnapshot);
+    // An indexed table; `source`/`sourceKey` say where it came from.
+    static FingerprintReport ExplainTable(const smbios::SmBios& table, std::string source,
+                                          std::string sourceKey, bool withSnapshot);
+};
+
+}  // namespace tirsel::kvl::agent::driver::inspect

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <utility>
+
+#include "platform/IOKit.h"
+
+namespace tirsel::kvl::agent::driver::platform {
+
+// Owns one CoreFoundation reference obtained from a Create or Copy call and
+// releases it with CFRelease. A null reference is held but not released.
+template <class Ref>
+class CFReference {
+public:
+    CFReference() = default;
+    explicit CFReference(Ref ref) : ref(ref) {}
+    ~CFReference() { Reset(); }
+
+    CFReference(CFReference&& other) noexcept : ref(std::exchange(other.ref, nullptr)) {}
+    CFReference& operator=(CFReference&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            ref = std::exchange(other.ref, nullptr);
+        }
+        return *this;
+    }
+    CFReference(const CFReference&) = delete;
+    CFReference& operator=(const CFReference&) = delete;
+
+    Ref Get() const { return ref; }
+    explicit operator bool() const { return ref != nullptr; }
+
+    void Reset() {
+        if (ref != nullptr) {
+            CFRelease(ref);
+            ref = nullptr;
+        }
+    }
+
+private:
+    Ref ref = nullptr;
+};
+
+// The bytes of a property object, borrowed from it.
+struct DataView {
+    const unsigned char* bytes = nullptr;
+    std::size_t length = 0;
+};
+
+// The bytes of `object` when it is a data object; nothing for any other
+// object or a null reference.
+inline std::optional<DataView> DataBytes(CFTypeRef object) {
+    if (object == nullptr || CFGetTypeID(object) != CFDataGetTypeID()) {
+        return std::nullopt;
+    }
+    const auto data = static_cast<CFDataRef>(object);
+    const CFIndex length = CFDataGetLength(data);
+    DataView view;
+    view.bytes = CFDataGetBytePtr(data);
+    view.length = length > 0 ? static_cast<std::size_t>(length) : 0;
+    return view;
+}
+
+}  // namespace tirsel::kvl::agent::driver::platform

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/CFReference.h"
+#include "platform/IOKit.h"
+#include "platform/RegistryObject.h"
+
+namespace tirsel::kvl::agent::driver::platform {
+
+// The first registry service of `className`, or a null object. A master port
+// that cannot be obtained finds no service.
+inline RegistryObject MatchingService(const char* className) {
+    mach_port_t masterPort = MACH_PORT_NULL;
+    if (IOMasterPort(MACH_PORT_NULL, &masterPort) != KERN_SUCCESS) {
+        return RegistryObject();
+    }
+    // The matching dictionary is consumed by the look-up.
+    return RegistryObject(IOServiceGetMatchingService(masterPort, IOServiceMatching(className)));
+}
+
+// A new reference to the property `key` of `service`; null when it is missing.
+inline CFReference<CFTypeRef> CopyProperty(const RegistryObject& service, CFStringRef key) {
+    return CFReference<CFTypeRef>(
+        IORegistryEntryCreateCFProperty(service.Get(), key, kCFAllocatorDefault, 0));
+}
+
+}  // namespace tirsel::kvl::agent::driver::platform

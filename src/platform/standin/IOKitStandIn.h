@@ -1,0 +1,73 @@
+#pragma once
+
+// A stand-in for the few I/O Kit and CoreFoundation declarations the library
+// uses, for platforms without those frameworks. Names, types and signatures
+// follow the real headers, so the code calling them is the code that runs on
+// macOS. Everything here is internal to the library (hidden visibility).
+//
+// Objects behave as the real ones do for these calls: a matching dictionary is
+// consumed by IOServiceGetMatchingService, a service handle must be released
+// with IOObjectRelease, a property object with CFRelease, and a CFSTR string is
+// a constant that never needs releasing.
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef int kern_return_t;
+typedef unsigned int mach_port_t;
+typedef mach_port_t io_object_t;
+typedef io_object_t io_service_t;
+typedef io_object_t io_registry_entry_t;
+typedef uint32_t IOOptionBits;
+
+typedef unsigned char UInt8;
+typedef signed long CFIndex;
+typedef unsigned long CFTypeID;
+
+// Opaque object types; the stand-in defines them in its implementation.
+struct StandInCFString;
+struct StandInCFData;
+struct StandInCFAllocator;
+struct StandInCFDictionary;
+
+typedef const void* CFTypeRef;
+typedef const struct StandInCFString* CFStringRef;
+typedef const struct StandInCFData* CFDataRef;
+typedef const struct StandInCFAllocator* CFAllocatorRef;
+typedef const struct StandInCFDictionary* CFDictionaryRef;
+typedef struct StandInCFDictionary* CFMutableDictionaryRef;
+
+#define KERN_SUCCESS 0
+#define KERN_INVALID_ARGUMENT 4
+#define MACH_PORT_NULL 0
+#define IO_OBJECT_NULL 0
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+
+kern_return_t IOMasterPort(mach_port_t bootstrapPort, mach_port_t* masterPort);
+CFMutableDictionaryRef IOServiceMatching(const char* name);
+io_service_t IOServiceGetMatchingService(mach_port_t masterPort, CFDictionaryRef matching);
+CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef key,
+                                          CFAllocatorRef allocator, IOOptionBits options);
+kern_return_t IOObjectRelease(io_object_t object);
+
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
+CFIndex CFDataGetLength(CFDataRef theData);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeID CFDataGetTypeID(void);
+CFTypeID CFStringGetTypeID(void);
+void CFRelease(CFTypeRef cf);
+
+// The constant string behind CFSTR: one immortal object per distinct text,
+// the same object for every use of the same text.
+CFStringRef StandInMakeConstantString(const char* cStr);
+
+#ifdef __cplusplus
+}
+#endif
+
+// Accepts only string literals, as the real macro does.
+#define CFSTR(cStr) StandInMakeConstantString("" cStr "")

@@ -1,0 +1,75 @@
+#include "probe/ProbeProgram.h"
+
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "grellan/grellan.h"
+
+namespace tirsel::kvl::agent::driver::probe {
+
+std::string ProbeProgram::ExecutableDirectory() {
+    std::string path;
+#if defined(__APPLE__)
+    uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);
+    std::vector<char> buffer(size + 1, '\0');
+    if (_NSGetExecutablePath(buffer.data(), &size) != 0) {
+        return std::string();
+    }
+    path = buffer.data();
+#else
+    std::vector<char> buffer(PATH_MAX + 1, '\0');
+    const ssize_t size = readlink("/proc/self/exe", buffer.data(), PATH_MAX);
+    if (size <= 0) {
+        return std::string();
+    }
+    path.assign(buffer.data(), static_cast<std::size_t>(size));
+#endif
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string ProbeProgram::LibraryPath(const std::string& argv0) {
+    const std::size_t slash = argv0.rfind('/');
+    if (slash == std::string::npos) {
+        return ExecutableDirectory() + "/" + kLibraryName;
+    }
+    return argv0.substr(0, slash) + "/" + kLibraryName;
+}
+
+int ProbeProgram::Run(const char* argv0) {
+    const std::string path = LibraryPath(argv0 != nullptr ? argv0 : "");
+    void* library = dlopen(path.c_str(), RTLD_LAZY);
+    if (library == nullptr) {
+        std::cout << "unable to load " << path << " Library!" << std::endl;
+        return kLibraryNotLoaded;
+    }
+    auto function = reinterpret_cast<GetHardwareHashFn>(dlsym(library, "GetHardwareHash"));
+    if (function == nullptr) {
+        std::cout << "unable to load " << path << " GetHardwareHash function!" << std::endl;
+        dlclose(library);
+        return kFunctionNotFound;
+    }
+    char buffer[0x100];
+    function(buffer, sizeof buffer);
+    // An empty string is the library's way of saying it found no fingerprint.
+    if (buffer[0] == '\0') {
+        std::cout << "unable to compute hardware hash!" << std::endl;
+        return kNoFingerprint;
+    }
+    std::cout << buffer << "\n";
+    // The library stays loaded until the process ends.
+    return kPrinted;
+}
+
+}  // namespace tirsel::kvl::agent::driver::probe

@@ -1,0 +1,162 @@
+#include "smbios/SmBios.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/TirselFunctions.h"
+
+namespace tirsel::kvl::agent::driver::smbios {
+
+namespace {
+
+std::uint32_t ReadLe32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Size of the structure starting at `start`: formatted area plus string-set,
+// up to and including the last zero byte of its terminator. Zero when the
+// structure is malformed or does not end before `end`; the strings it holds
+// are appended to `strings` as offsets.
+std::size_t StructureExtent(const std::vector<unsigned char>& data, std::size_t start,
+                            std::size_t end, std::vector<std::size_t>& strings) {
+    if (end - start < 4) {
+        return 0;
+    }
+    const std::size_t length = data[start + 1];
+    if (length < 4 || length > end - start) {
+        return 0;
+    }
+    std::size_t p = start + length;
+    if (p >= end) {
+        return 0;
+    }
+    if (data[p] != 0) {
+        do {
+            strings.push_back(p);
+            const auto* stop =
+                static_cast<const unsigned char*>(std::memchr(data.data() + p, 0, end - p));
+            if (stop == nullptr) {
+                return 0;
+            }
+            p = static_cast<std::size_t>(stop - data.data()) + 1;
+            if (p >= end) {
+                return 0;
+            }
+        } while (data[p] != 0);
+    } else if (++p >= end) {
+        return 0;
+    }
+    return p + 1 - start;
+}
+
+}  // namespace
+
+std::string SmBios::CStruct::GetString(unsigned long number) const {
+    std::string result;
+    if (number != 0 && number - 1 < strings.size()) {
+        result = strings[number - 1];
+    }
+    // Locale independent: only 0x20..0x7F survive (DEL stays as it is).
+    for (char& c : result) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7F) {
+            c = ' ';
+        }
+    }
+    common::TirselFunctions::trim(result);
+    return result;
+}
+
+SmBios::SmBios() {
+    Clear();
+    LoadFromFirmware();
+    if (loaded) {
+        EncodeBinaryData();
+    }
+}
+
+SmBios::~SmBios() {
+    Clear();
+}
+
+void SmBios::Clear() {
+    data.clear();
+    loaded = false;
+    for (auto& entry : structsByType) {
+        for (CStruct*& item : entry.second) {
+            delete item;
+            item = nullptr;
+        }
+    }
+    structsByType.clear();
+    structsByHandle.clear();
+}
+
+// Indexes the structures of the held table in order. Firmware tables are not
+// always well formed: the walk stops, without error, at the first structure
+// whose header, formatted area or string-set would run past the stated table
+// length or past the held bytes, or whose Length is below 4. Structures before
+// it stay indexed. Nothing outside `data` is ever read.
+void SmBios::Map() {
+    if (data.size() < kTablePrefixSize) {
+        return;
+    }
+    const std::uint64_t stated = ReadLe32(data.data() + 4);
+    const std::size_t end =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kTablePrefixSize + stated, data.size()));
+    std::size_t start = kTablePrefixSize;
+    std::vector<std::size_t> stringOffsets;
+    while (start < end) {
+        stringOffsets.clear();
+        const std::size_t extent = StructureExtent(data, start, end, stringOffsets);
+        if (extent == 0) {
+            break;
+        }
+        auto* header = reinterpret_cast<const _HEADER*>(data.data() + start);
+        auto* entry = new CStruct(header);
+        entry->strings.reserve(stringOffsets.size());
+        for (std::size_t offset : stringOffsets) {
+            entry->strings.push_back(reinterpret_cast<const char*>(data.data() + offset));
+        }
+        const unsigned char type = data[start];
+        const unsigned int handle = static_cast<unsigned int>(data[start + 2]) |
+                                    (static_cast<unsigned int>(data[start + 3]) << 8);
+        std::list<CStruct*>& list = structsByType[type];
+        try {
+            list.push_back(entry);
+        } catch (...) {
+            delete entry;
+            throw;
+        }
+        structsByHandle[handle] = entry;
+        start += extent;
+    }
+}
+
+void SmBios::GetStructData(unsigned char type, std::list<CStruct*>& out) const {
+    out.clear();
+    const auto found = structsByType.find(type);
+    if (found != structsByType.end()) {
+        out.assign(found->second.begin(), found->second.end());
+    }
+}
+
+SmBios::CStruct* SmBios::GetStructData(unsigned int handle) const {
+    const auto found = structsByHandle.find(handle);
+    return found == structsByHandle.end() ? nullptr : found->second;
+}
+
+unsigned int SmBios::Version() const {
+    return data.empty() ? 0U : (static_cast<unsigned int>(MajorVersion()) << 8) | MinorVersion();
+}
+
+unsigned char SmBios::MajorVersion() const {
+    return data.size() > 1 ? data[1] : 0;
+}
+
+unsigned char SmBios::MinorVersion() const {
+    return data.size() > 2 ? data[2] : 0;
+}
+
+}  // namespace tirsel::kvl::agent::driver::smbios

@@ -1,0 +1,187 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tirsel::kvl::agent::driver::smbios {
+
+// Where the default constructor found the table it holds.
+enum class TableSource { None, Registry, LegacyScan, EfiScan };
+
+// One SMBIOS structure table, held as bytes behind a 16-byte prefix:
+//   [0] 0, [1] major, [2] minor, [3] entry-point revision,
+//   [4..7] table length (32-bit little-endian), [8..15] reserved (zero),
+//   [16..] the structure table as the firmware provides it.
+// Structures are indexed by type and by handle; nothing is copied until a
+// string is asked for.
+class SmBios {
+public:
+    // Record layouts laid over the table bytes (byte-packed, never copied).
+    // The names are the firmware's own field names.
+    // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#pragma pack(push, 1)
+    struct _HEADER {
+        std::uint8_t Type;
+        std::uint8_t Length;
+        std::uint16_t Handle;
+    };
+    struct _SYSTEM {  // type 1
+        _HEADER Header;
+        std::uint8_t Manufacturer;
+        std::uint8_t ProductName;
+        std::uint8_t Version;
+        std::uint8_t SerialNumber;
+        std::uint8_t Uuid[16];
+        std::uint8_t WakeUpType;
+        std::uint8_t SkuNumber;
+        std::uint8_t Family;
+    };
+    struct _BASEBOARD {  // type 2
+        _HEADER Header;
+        std::uint8_t Manufacturer;
+        std::uint8_t Product;
+        std::uint8_t Version;
+        std::uint8_t SerialNumber;
+        std::uint8_t AssetTag;
+        std::uint8_t FeatureFlags;
+        std::uint8_t LocationInChassis;
+        std::uint16_t ChassisHandle;
+        std::uint8_t BoardType;
+        std::uint8_t NumberOfContainedObjectHandles;
+    };
+    struct _CHASSIS {  // type 3
+        _HEADER Header;
+        std::uint8_t Manufacturer;
+        std::uint8_t Type;
+        std::uint8_t Version;
+        std::uint8_t SerialNumber;
+        std::uint8_t AssetTag;
+        std::uint8_t BootUpState;
+        std::uint8_t PowerSupplyState;
+        std::uint8_t ThermalState;
+        std::uint8_t SecurityStatus;
+        std::uint32_t OemDefined;
+        std::uint8_t Height;
+        std::uint8_t NumberOfPowerCords;
+        std::uint8_t ContainedElementCount;
+        std::uint8_t ContainedElementRecordLength;
+    };
+    struct _PROCESSOR {  // type 4
+        _HEADER Header;
+        std::uint8_t SocketDesignation;
+        std::uint8_t ProcessorType;
+        std::uint8_t ProcessorFamily;
+        std::uint8_t ProcessorManufacturer;
+        std::uint8_t ProcessorId[8];
+        std::uint8_t ProcessorVersion;
+        std::uint8_t Voltage;
+        std::uint16_t ExternalClock;
+        std::uint16_t MaxSpeed;
+        std::uint16_t CurrentSpeed;
+        std::uint8_t Status;
+        std::uint8_t ProcessorUpgrade;
+        std::uint16_t L1CacheHandle;
+        std::uint16_t L2CacheHandle;
+        std::uint16_t L3CacheHandle;
+        std::uint8_t SerialNumber;  // SMBIOS 2.3 and later
+        std::uint8_t AssetTag;
+        std::uint8_t PartNumber;
+    };
+#pragma pack(pop)
+    // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+
+    // One indexed structure: its header inside the held bytes and the start of
+    // each of its strings there.
+    class CStruct {
+    public:
+        explicit CStruct(const _HEADER* hdr) : header(hdr) {}
+
+        // String `number` (1-based), with every byte outside 0x20..0x7F made a
+        // blank and trimmed; empty for 0 or a number beyond the strings.
+        std::string GetString(unsigned long number) const;
+
+        const _HEADER* header;
+        std::vector<const char*> strings;
+    };
+
+    // Obtains the running machine's table (registry or physical memory).
+    SmBios();
+    // Rebuilds a table from its snapshot text; throws std::logic_error
+    // "SmBios can not be loaded" for text that decodes to fewer than 16 bytes.
+    explicit SmBios(const std::string& text);
+    ~SmBios();
+
+    // The maps point into `data` and own their entries: not copyable.
+    SmBios(const SmBios&) = delete;
+    SmBios& operator=(const SmBios&) = delete;
+    SmBios(SmBios&&) = delete;
+    SmBios& operator=(SmBios&&) = delete;
+
+    void Clear();
+    void Map();
+
+    void GetStructData(unsigned char type, std::list<CStruct*>& out) const;
+    CStruct* GetStructData(unsigned int handle) const;
+
+    unsigned int Version() const;
+    unsigned char MajorVersion() const;
+    unsigned char MinorVersion() const;
+
+    void LoadFromFirmware();
+
+    void EncodeBinaryData();
+    void DecodeBinaryData();
+
+    bool operator==(const SmBios& other) const;
+    bool operator!=(const SmBios& other) const;
+
+    // Read-only views for diagnostics and tests.
+    const std::vector<unsigned char>& HeldBytes() const {
+        return data;
+    }
+    const std::string& SnapshotText() const {
+        return encoded;
+    }
+    unsigned char EntryMajor() const {
+        return entryMajor;
+    }
+    unsigned char EntryMinor() const {
+        return entryMinor;
+    }
+    TableSource Source() const {
+        return source;
+    }
+    // What acquisition tried, in order, in words a support engineer can read
+    // (for example "/dev/mem is absent" or "no AppleSMBIOS service").
+    const std::vector<std::string>& AcquisitionSteps() const {
+        return steps;
+    }
+
+private:
+    void LoadFromRegistry();
+    void LoadFromMemory();
+
+    std::vector<unsigned char> data;
+    std::string encoded;
+    std::map<unsigned char, std::list<CStruct*>> structsByType;
+    std::map<unsigned int, CStruct*> structsByHandle;
+    unsigned char entryMajor = 0;
+    unsigned char entryMinor = 0;
+    TableSource source = TableSource::None;
+    std::vector<std::string> steps;
+
+public:
+    bool loaded = false;
+};
+
+std::ostream& operator<<(std::ostream& os, const SmBios& table);
+
+// Size of the prefix in front of the structure table in the held bytes.
+constexpr std::size_t kTablePrefixSize = 16;
+
+}  // namespace tirsel::kvl::agent::driver::smbios

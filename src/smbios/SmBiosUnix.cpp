@@ -1,0 +1,131 @@
+#include "smbios/SmBiosUnix.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "common/TirselFunctions.h"
+#include "platform/FileDescriptor.h"
+#include "platform/FirmwarePaths.h"
+#include "platform/MemoryMapping.h"
+#include "smbios/EntryPoint.h"
+
+namespace tirsel::kvl::agent::driver::smbios {
+
+namespace {
+
+using firmware::AcceptedEntryPoint;
+using firmware::Bytes;
+using firmware::kProbeLength;
+using Probe = std::array<unsigned char, kProbeLength>;
+
+std::string Hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIX64, value);
+    return text;
+}
+
+// The 16 bytes at `address`, read through a mapping of the pages holding them.
+std::optional<Probe> ReadProbe(int device, std::uint64_t address, std::uint64_t pageSize) {
+    const std::uint64_t offset = address % pageSize;
+    const platform::MemoryMapping window(device, address - offset, offset + 2 * kProbeLength);
+    if (!window.IsValid()) {
+        return std::nullopt;
+    }
+    Probe probe;
+    std::memcpy(probe.data(), window.Bytes() + offset, kProbeLength);
+    return probe;
+}
+
+// The held bytes of an accepted entry point, with its table copied out of memory.
+std::optional<Bytes> CopyTable(int device, const AcceptedEntryPoint& entry,
+                               std::uint64_t pageSize) {
+    const std::uint32_t offset = entry.tableAddress % static_cast<std::uint32_t>(pageSize);
+    const platform::MemoryMapping table(device, entry.tableAddress - offset,
+                                        std::size_t{offset} + entry.tableLength);
+    if (!table.IsValid()) {
+        return std::nullopt;
+    }
+    return firmware::HeldBytes(entry.major, entry.minor, entry.revision, table.Bytes() + offset,
+                               entry.tableLength);
+}
+
+}  // namespace
+
+std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
+    std::optional<Bytes> result;
+    const platform::FirmwarePathSet& paths = platform::CurrentFirmwarePaths();
+
+    const platform::FileDescriptor device =
+        platform::FileDescriptor::OpenReadOnly(paths.memoryDevice);
+    efiScan = platform::PathExists(paths.efiSystab) || platform::PathExists(paths.procEfiSystab);
+    if (!device.IsOpen()) {
+        steps.push_back(paths.memoryDevice + " cannot be opened");
+        return result;
+    }
+
+    std::uint64_t first = firmware::kLegacyScanFirst;
+    std::uint64_t last = firmware::kLegacyScanLast;
+    if (efiScan) {
+        const std::string output =
+            common::TirselFunctions::ExecCommand(firmware::kTableAddressCommand);
+        if (output.size() < 2 || output.find("0x") == std::string::npos) {
+            steps.push_back("EFI firmware: dmidecode printed no \"0x\"");
+            return result;
+        }
+        const std::optional<std::uint64_t> address = firmware::ParseTableAddress(output);
+        if (!address) {
+            steps.push_back("EFI firmware: no address follows \"0x\" in \"" + output + "\"");
+            return result;
+        }
+        first = *address;
+        last = first + firmware::kEfiScanSpan - firmware::kProbeStep;
+    }
+    const std::string scan = efiScan ? "EFI scan" : "legacy scan";
+
+    const auto pageSize = static_cast<std::uint64_t>(getpagesize());
+    firmware::EntryPointScanner scanner;
+    for (std::uint64_t address = first; address <= last; address += firmware::kProbeStep) {
+        const std::optional<Probe> probe = ReadProbe(device.Get(), address, pageSize);
+        if (!probe) {
+            steps.push_back(scan + ": cannot map " + Hex(address) + ", stopping");
+            return result;
+        }
+        const std::optional<AcceptedEntryPoint> entry = scanner.Examine(address, probe->data());
+        if (!entry) {
+            continue;
+        }
+        majorVersion = entry->major;
+        minorVersion = entry->minor;
+        const std::string where = scan + ": entry point at " + Hex(entry->anchorAddress);
+        if (entry->tableLength == 0) {
+            steps.push_back(where + " states a table of 0 bytes, stopping");
+            return result;
+        }
+        std::optional<Bytes> held = CopyTable(device.Get(), *entry, pageSize);
+        if (!held) {
+            steps.push_back(where + ": cannot map its table at " + Hex(entry->tableAddress) +
+                            ", stopping");
+            return result;
+        }
+        result = std::move(held);
+        steps.push_back(where + ", SMBIOS " + std::to_string(entry->major) + "." +
+                        std::to_string(entry->minor) + ", table of " +
+                        std::to_string(entry->tableLength) + " bytes at " +
+                        Hex(entry->tableAddress));
+        if (efiScan) {
+            return result;
+        }
+    }
+    if (!result) {
+        steps.push_back(efiScan ? scan + ": no entry point within 1 MiB of " + Hex(first)
+                                : scan + ": no entry point between " + Hex(first) + " and " +
+                                      Hex(last));
+    }
+    return result;
+}
+
+}  // namespace tirsel::kvl::agent::driver::smbios

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FirmwarePathsOverride.h"
+#include "RegistryStandIn.h"
+#include "ScopedEnvironment.h"
+#include "TableBuilder.h"
+#include "TempDir.h"
+#include "grellan/grellan.h"
+
+namespace {
+
+using grellan::testing::Bytes;
+using grellan::testing::ReferenceMd5;
+using grellan::testing::TableBuilder;
+namespace platform = tirsel::kvl::agent::driver::platform;
+namespace standin = tirsel::kvl::agent::driver::platform::standin;
+
+// A 2.1 entry point as the registry publishes it.
+Bytes EntryPoint(std::uint8_t major, std::uint8_t minor, std::size_t tableLength) {
+    Bytes eps(31, 0);
+    std::memcpy(eps.data(), "_SM_", 4);
+    eps[6] = major;
+    eps[7] = minor;
+    std::memcpy(eps.data() + 0x10, "_DMI_", 5);
+    eps[0x16] = static_cast<std::uint8_t>(tableLength);
+    eps[0x17] = static_cast<std::uint8_t>(tableLength >> 8);
+    eps[0x1E] = static_cast<std::uint8_t>((major << 4) | minor);
+    return eps;
+}
+
+platform::FirmwarePathSet NoMemoryDevice() {
+    platform::FirmwarePathSet paths;
+    paths.exists = [](const std::string&) { return false; };
+    return paths;
+}
+
+class GetHardwareHashTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const Bytes table = TableBuilder()
+                                .AddSerial(1, 1, "SYSTEM-0001")
+                                .AddSerial(2, 2, "BOARD-0002")
+                                .AddSerial(3, 3, "CHASSIS-0003")
+                                .AddSerial(4, 4, "CPU-0004")
+                                .AddEnd()
+                                .Table();
+        standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", EntryPoint(2, 7, table.size()));
+        standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
+        expected = ReferenceMd5("CHASSIS-0003SYSTEM-0001BOARD-0002CPU-0004");
+    }
+
+    standin::ScopedRegistry registry;
+    platform::ScopedFirmwarePaths paths{NoMemoryDevice()};
+    std::string expected;
+};
+
+struct BufferCase {
+    int len;
+    std::size_t characters;  // fingerprint characters expected before the zeros
+};
+
+class GetHardwareHashBuffer : public GetHardwareHashTest,
+                              public ::testing::WithParamInterface<BufferCase> {};
+
+// Sentinels around and after the buffer prove nothing past len is written.
+TEST_P(GetHardwareHashBuffer, WritesExactlyLenBytes) {
+    const BufferCase c = GetParam();
+    constexpr std::size_t kGuard = 16;
+    const std::size_t used = c.len > 0 ? static_cast<std::size_t>(c.len) : 0;
+    std::vector<char> memory(kGuard + used + kGuard, '\x5A');
+    GetHardwareHash(memory.data() + kGuard, c.len);
+    for (std::size_t i = 0; i < kGuard; ++i) {
+        ASSERT_EQ(memory[i], '\x5A') << "before the buffer, at " << i;
+        ASSERT_EQ(memory[kGuard + used + i], '\x5A') << "past len, at " << i;
+    }
+    const char* dst = memory.data() + kGuard;
+    EXPECT_EQ(std::string(dst, c.characters), expected.substr(0, c.characters));
+    for (std::size_t i = c.characters; i < used; ++i) {
+        ASSERT_EQ(dst[i], '\0') << "at " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, GetHardwareHashBuffer,
+                         ::testing::Values(BufferCase{256, 32}, BufferCase{33, 32},
+                                           BufferCase{32, 31}, BufferCase{2, 1}, BufferCase{1, 0},
+                                           BufferCase{0, 0}, BufferCase{-1, 0},
+                                           BufferCase{-2147483647 - 1, 0}));
+
+TEST_F(GetHardwareHashTest, RepeatedCallsGiveTheSameFingerprint) {
+    char first[33];
+    char second[33];
+    GetHardwareHash(first, sizeof first);
+    GetHardwareHash(second, sizeof second);
+    EXPECT_EQ(std::string(first), expected);
+    EXPECT_EQ(std::string(second), expected);
+    EXPECT_EQ(standin::OutstandingReferences(), 0U);
+}
+
+TEST_F(GetHardwareHashTest, AnExceptionInsideLeavesAnEmptyString) {
+    // No table and no tools: the registry dump is empty and cannot be parsed.
+    standin::ClearRegistry();
+    const grellan::testing::TempDir empty;
+    const grellan::testing::ScopedEnvironment path("PATH", empty.Path());
+    char buffer[40];
+    std::memset(buffer, 'x', sizeof buffer);
+    GetHardwareHash(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+}
+
+}  // namespace

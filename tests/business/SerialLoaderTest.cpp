@@ -1,0 +1,172 @@
+#include "business/SerialLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <stdexcept>
+#include <string>
+
+#include "FakeMacTools.h"
+#include "RegistryStandIn.h"
+#include "ScopedEnvironment.h"
+#include "TempDir.h"
+#include "business/HwHashCalculator.h"
+
+namespace {
+
+using grellan::testing::FakeMacTools;
+using grellan::testing::ScopedEnvironment;
+using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::HwHashCalculator;
+using tirsel::kvl::agent::driver::business::SerialLoader;
+namespace standin = tirsel::kvl::agent::driver::platform::standin;
+
+struct FieldCase {
+    const char* name;
+    std::string output;  // printed by a real command through the shell
+    std::string field;
+};
+
+class ProcessComandTest : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(ProcessComandTest, ReturnsTheTrimmedSecondField) {
+    const TempDir dir;
+    const std::string file = dir.Write("output", GetParam().output);
+    EXPECT_EQ(SerialLoader().ProcessComand("cat '" + file + "'"), GetParam().field);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ProcessComandTest,
+    ::testing::Values(FieldCase{"ChipLine", "      Chip: Model Z\n", "Model Z"},
+                      FieldCase{"SerialLine", "      Serial Number (system): ABC123\n", "ABC123"},
+                      FieldCase{"ThreeFields", "a:b:c", "b"}, FieldCase{"LeadingColon", ":x", "x"},
+                      FieldCase{"TrailingColon", "x:", ""}, FieldCase{"AdjacentColons", "a::b", ""},
+                      FieldCase{"NoColon", "no separator here\n", ""}, FieldCase{"Empty", "", ""},
+                      FieldCase{"FieldRunsAcrossLines", "  Chip: Model Z\n  Second line: more\n",
+                                "Model Z\n  Second line"},
+                      FieldCase{"InnerWhiteSpaceKept", "k:\t a \t b \r\n", "a \t b"}),
+    [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
+
+TEST(ProcessComand, MissingCommandGivesEmpty) {
+    EXPECT_EQ(SerialLoader().ProcessComand("grellan-no-such-tool 2>/dev/null"), "");
+}
+
+struct ProcessorCase {
+    const char* name;
+    FakeMacTools::Machine machine;
+    std::string serial;
+};
+
+FakeMacTools::Machine MachineWith(std::string name, std::string chip, bool withChip = true) {
+    FakeMacTools::Machine machine;
+    machine.processorName = std::move(name);
+    machine.chipIdBase64 = std::move(chip);
+    machine.withChipId = withChip;
+    return machine;
+}
+
+class ProcessorSerialTest : public ::testing::TestWithParam<ProcessorCase> {};
+
+TEST_P(ProcessorSerialTest, NameBlankAndPrintableChipBytes) {
+    const FakeMacTools tools(GetParam().machine);
+    const auto path = ScopedEnvironment::PrependPath(tools.Directory());
+    EXPECT_EQ(SerialLoader().GetProcessorSerial(), GetParam().serial);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, ProcessorSerialTest,
+    ::testing::Values(ProcessorCase{"Typical", MachineWith("Intel Core i7", "QUJDRA=="),
+                                    "Intel Core i7 ABCD"},
+                      ProcessorCase{"ZeroByteDropped", MachineWith("X1", "QQBC"), "X1 AB"},
+                      ProcessorCase{"NothingAtAll", MachineWith("", ""), " "},
+                      ProcessorCase{"NoChipId", MachineWith("X1", "", false), "X1 "},
+                      ProcessorCase{"NoNameLine", MachineWith("", "QUJD"), " ABC"}),
+    [](const ::testing::TestParamInfo<ProcessorCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST(ProcessorSerial, UnreadableRegistryDumpThrows) {
+    const FakeMacTools tools;
+    const auto path = ScopedEnvironment::PrependPath(tools.Directory());
+    tools.SetRegistryDump("ioreg: no such plane\n");
+    EXPECT_THROW(SerialLoader().GetProcessorSerial(), std::logic_error);
+    tools.SetRegistryDump("<plist><dict><key>a</key></plist>\n");
+    EXPECT_THROW(SerialLoader().GetProcessorSerial(),
+                 boost::property_tree::xml_parser::xml_parser_error);
+}
+
+struct BoardCase {
+    const char* name;
+    bool service;
+    bool isData;
+    std::string bytes;
+    std::string serial;
+};
+
+class BaseBoardSerialTest : public ::testing::TestWithParam<BoardCase> {};
+
+TEST_P(BaseBoardSerialTest, ReadsMlbSerialNumberUpToItsFirstZeroByte) {
+    const BoardCase& c = GetParam();
+    const standin::ScopedRegistry registry;
+    if (c.service) {
+        standin::AddService("IOPlatformExpertDevice");
+    }
+    if (c.service && c.isData) {
+        standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number", c.bytes);
+    } else if (c.service && !c.bytes.empty()) {
+        standin::SetNonDataProperty("IOPlatformExpertDevice", "mlb-serial-number", c.bytes);
+    }
+    EXPECT_EQ(SerialLoader().GetBaseBoardSerial(), c.serial);
+    EXPECT_EQ(standin::OutstandingReferences(), 0U);
+    EXPECT_EQ(standin::InvalidReleases(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registry, BaseBoardSerialTest,
+    ::testing::Values(BoardCase{"Terminated", true, true,
+                                std::string("C0290250NQ7GWJHAB\0\0\0", 20), "C0290250NQ7GWJHAB"},
+                      BoardCase{"FirstByteZero", true, true, std::string("\0ABC", 4), ""},
+                      BoardCase{"NoZeroByteTakesTheWholeData", true, true, "ABC", "ABC"},
+                      BoardCase{"EmptyData", true, true, "", ""},
+                      BoardCase{"NotData", true, false, "C02-STRING", ""},
+                      BoardCase{"NoProperty", true, false, "", ""},
+                      BoardCase{"NoService", false, true, "", ""}),
+    [](const ::testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+
+// The fallback runs its four commands in a fixed order, the machine serial
+// twice (chassis first, then system), and queries the registry once.
+TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
+    const TempDir dir;
+    const std::string log = dir.Path() + "/log";
+    const FakeMacTools::Machine machine;
+    dir.Write("report", FakeMacTools::HardwareReport(machine));
+    dir.Write("dump", FakeMacTools::RegistryDump(machine));
+    dir.WriteScript("system_profiler",
+                    "n=$(($(wc -l < '" + log +
+                        "' 2>/dev/null || echo 0) + 1))\n"
+                        "echo \"system_profiler $*\" >> '" +
+                        log +
+                        "'\n"
+                        "sed \"s/Serial Number (system): .*/Serial Number (system): RUN$n/\" '" +
+                        dir.Path() + "/report'\n");
+    dir.WriteScript("ioreg", "echo \"ioreg $*\" >> '" + log + "'\ncat '" + dir.Path() + "/dump'\n");
+    const auto path = ScopedEnvironment::PrependPath(dir.Path());
+    const standin::ScopedRegistry registry;
+    standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
+                             std::string("MLB\0", 4));
+
+    const auto serials = HwHashCalculator().SerialsFromFallback();
+    EXPECT_EQ(grellan::testing::ReadFile(log),
+              "system_profiler SPHardwareDataType\n"
+              "ioreg -a -l -p IODeviceTree -c IORegistryEntry\n"
+              "system_profiler SPHardwareDataType\n"
+              "system_profiler SPHardwareDataType\n");
+    EXPECT_EQ(serials.processor, machine.processorName + " ABCD");
+    EXPECT_EQ(serials.chassis, "RUN3");
+    EXPECT_EQ(serials.system, "RUN4");
+    EXPECT_EQ(serials.baseboard, "MLB");
+    EXPECT_EQ(HwHashCalculator::DigestInput(serials),
+              "RUN3RUN4MLB" + machine.processorName + " ABCD");
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "common/TirselFunctions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using tirsel::kvl::agent::driver::common::TirselFunctions;
+
+struct ExecCase {
+    const char* name;
+    std::string command;
+    std::string expected;
+};
+
+class ExecCommandTest : public ::testing::TestWithParam<ExecCase> {};
+
+TEST_P(ExecCommandTest, ReturnsStandardOutputWithOneFinalLineFeedRemoved) {
+    EXPECT_EQ(TirselFunctions::ExecCommand(GetParam().command), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealShellCommands, ExecCommandTest,
+    ::testing::Values(
+        ExecCase{"TwoTrailingLineFeedsKeepOne", "printf 'abc\\n\\n'", "abc\n"},
+        ExecCase{"CarriageReturnStays", "printf 'abc\\r\\n'", "abc\r"},
+        ExecCase{"NoFinalLineFeedUnchanged", "printf 'a\\nb'", "a\nb"},
+        ExecCase{"SeveralLinesJoined", "printf 'one\\ntwo\\nthree\\n'", "one\ntwo\nthree"},
+        ExecCase{"PrintsNothing", "true", ""},
+        ExecCase{"MissingCommand", "grellan-no-such-command-here 2>/dev/null", ""},
+        ExecCase{"FailingCommandKeepsWhatItPrinted", "echo partial; exit 3", "partial"},
+        ExecCase{"StandardErrorNotCaptured", "echo out; echo err >&2", "out"}),
+    [](const ::testing::TestParamInfo<ExecCase>& info) { return std::string(info.param.name); });
+
+TEST(ExecCommandLongOutput, TenThousandByteLineComesBackWhole) {
+    const std::string output = TirselFunctions::ExecCommand("head -c 10000 /dev/zero | tr '\\0' x");
+    EXPECT_EQ(output, std::string(10000, 'x'));
+}
+
+TEST(ExecCommandLongOutput, ManyLinesAcrossReadBoundaries) {
+    const std::string output = TirselFunctions::ExecCommand("seq 1 5000");
+    std::string expected;
+    for (int i = 1; i <= 5000; ++i) {
+        expected += std::to_string(i) + (i < 5000 ? "\n" : "");
+    }
+    EXPECT_EQ(output, expected);
+}
+
+struct TrimCase {
+    const char* name;
+    std::string input;
+    std::string trimmed;
+    std::string left;
+    std::string right;
+};
+
+class TrimTest : public ::testing::TestWithParam<TrimCase> {};
+
+TEST_P(TrimTest, RemovesCLocaleWhiteSpaceAtTheEndsOnly) {
+    const TrimCase& c = GetParam();
+    std::string both = c.input;
+    std::string left = c.input;
+    std::string right = c.input;
+    TirselFunctions::trim(both);
+    TirselFunctions::ltrim(left);
+    TirselFunctions::rtrim(right);
+    EXPECT_EQ(both, c.trimmed);
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(right, c.right);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrimTest,
+    ::testing::Values(
+        TrimCase{"Empty", "", "", "", ""},
+        TrimCase{"OnlyTheSixWhiteSpaces", "\t\n\v\f\r ", "", "", ""},
+        TrimCase{"MiddleSpacesKept", "\t \r\na b  c\r\n \t", "a b  c", "a b  c\r\n \t",
+                 "\t \r\na b  c"},
+        TrimCase{"NoBreakSpaceIsNotWhiteSpace", "\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"},
+        TrimCase{"NulIsNotWhiteSpace", std::string("\0x\0", 3), std::string("\0x\0", 3),
+                 std::string("\0x\0", 3), std::string("\0x\0", 3)}),
+    [](const ::testing::TestParamInfo<TrimCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <cstdlib>
+#include <string>
+
+#include "FakeMacTools.h"
+#include "TempDir.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using grellan::testing::FakeMacTools;
+using grellan::testing::ProcessResult;
+using grellan::testing::ReferenceMd5;
+using grellan::testing::RunShell;
+using grellan::testing::TempDir;
+
+std::string BinDir() {
+    return std::string(GRELLAN_BUILD_DIR) + "/bin";
+}
+
+void CopyInto(const std::string& from, const std::string& dir, const std::string& name) {
+    fs::copy_file(from, dir + "/" + name, fs::copy_options::overwrite_existing);
+}
+
+// The fingerprint the fake tools' machine must give, from the pieces it reports.
+std::string ExpectedFallbackHash() {
+    const FakeMacTools::Machine machine;
+    // Chassis and system are the same serial; no board serial in an empty
+    // registry; the processor is the name, a blank and the decoded chip id.
+    return ReferenceMd5(machine.serial + machine.serial + machine.processorName + " ABCD");
+}
+
+bool MemoryDevicePresent() {
+    return fs::exists("/dev/mem");
+}
+
+class ProbeProgram : public ::testing::Test {
+protected:
+    void SetUp() override { CopyInto(BinDir() + "/grellanprobe", dir.Path(), "grellanprobe"); }
+
+    // Runs the copied probe from the temporary directory with `path` as PATH.
+    ProcessResult Run(const std::string& path, const std::string& invocation = "./grellanprobe") {
+        return RunShell("cd '" + dir.Path() + "' && PATH='" + path + "' " + invocation);
+    }
+
+    TempDir dir;
+    FakeMacTools tools;
+};
+
+TEST_F(ProbeProgram, MissingLibraryExitsOne) {
+    const ProcessResult result = Run("/usr/bin:/bin");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "unable to load ./libgrellan.dylib Library!\n");
+}
+
+TEST_F(ProbeProgram, MissingLibraryByAbsolutePathNamesTheFullPath) {
+    const ProcessResult result = Run("/usr/bin:/bin", "'" + dir.Path() + "/grellanprobe'");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "unable to load " + dir.Path() + "/libgrellan.dylib Library!\n");
+}
+
+TEST_F(ProbeProgram, LibraryWithoutTheExportExitsTwo) {
+    CopyInto(GRELLAN_NOEXPORT_LIBRARY, dir.Path(), "libgrellan.dylib");
+    const ProcessResult result = Run("/usr/bin:/bin");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.output, "unable to load ./libgrellan.dylib GetHardwareHash function!\n");
+}
+
+TEST_F(ProbeProgram, PrintsTheFingerprintOfTheFallbackTools) {
+    if (MemoryDevicePresent()) {
+        GTEST_SKIP() << "/dev/mem exists: the probe would scan real memory";
+    }
+    CopyInto(BinDir() + "/libgrellan.dylib", dir.Path(), "libgrellan.dylib");
+    const ProcessResult result = Run(tools.Directory() + ":/usr/bin:/bin");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, ExpectedFallbackHash() + "\n");
+}
+
+TEST_F(ProbeProgram, NoSourceAtAllReportsFailureWithStatusThree) {
+    if (MemoryDevicePresent()) {
+        GTEST_SKIP() << "/dev/mem exists: the probe would scan real memory";
+    }
+    CopyInto(BinDir() + "/libgrellan.dylib", dir.Path(), "libgrellan.dylib");
+    // Without ioreg the registry dump is empty and cannot be parsed.
+    const ProcessResult result = Run("/usr/bin:/bin");
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.output, "unable to compute hardware hash!\n");
+}
+
+TEST_F(ProbeProgram, StartedThroughTheSearchPathFindsTheLibraryBesideItself) {
+    if (MemoryDevicePresent()) {
+        GTEST_SKIP() << "/dev/mem exists: the probe would scan real memory";
+    }
+    CopyInto(BinDir() + "/libgrellan.dylib", dir.Path(), "libgrellan.dylib");
+    // Run from another directory, so only the executable's own directory works.
+    TempDir elsewhere;
+    const ProcessResult result = RunShell("cd '" + elsewhere.Path() + "' && PATH='" + dir.Path() +
+                                          ":" + tools.Directory() + ":/usr/bin:/bin' grellanprobe");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, ExpectedFallbackHash() + "\n");
+}
+
+TEST(ProbeInstall, InstalledProbeRunsBesideTheInstalledLibrary) {
+    if (MemoryDevicePresent()) {
+        GTEST_SKIP() << "/dev/mem exists: the probe would scan real memory";
+    }
+    TempDir prefix;
+    const ProcessResult install =
+        RunShell(std::string("'") + GRELLAN_CMAKE_COMMAND + "' --install '" + GRELLAN_BUILD_DIR +
+                 "' --prefix '" + prefix.Path() + "' >/dev/null 2>&1; echo $?");
+    ASSERT_EQ(install.output, "0\n");
+    EXPECT_TRUE(fs::exists(prefix.Path() + "/bin/libgrellan.dylib"));
+    EXPECT_TRUE(fs::exists(prefix.Path() + "/include/grellan/grellan.h"));
+    FakeMacTools tools;
+    const ProcessResult result = RunShell("PATH='" + tools.Directory() + ":/usr/bin:/bin' '" +
+                                          prefix.Path() + "/bin/grellanprobe'");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, ExpectedFallbackHash() + "\n");
+}
+
+}  // namespace

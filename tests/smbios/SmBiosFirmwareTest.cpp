@@ -1,0 +1,467 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "FirmwarePathsOverride.h"
+#include "MemoryImage.h"
+#include "RegistryStandIn.h"
+#include "TableBuilder.h"
+#include "TempDir.h"
+#include "grellan/grellan.h"
+#include "smbios/SmBios.h"
+
+namespace {
+
+using grellan::testing::Bytes;
+using grellan::testing::MemoryImage;
+using grellan::testing::ReadFile;
+using grellan::testing::ReferenceMd5;
+using grellan::testing::TableBuilder;
+using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::platform::FirmwarePathSet;
+using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
+using tirsel::kvl::agent::driver::smbios::SmBios;
+using tirsel::kvl::agent::driver::smbios::TableSource;
+namespace standin = tirsel::kvl::agent::driver::platform::standin;
+
+constexpr const char* kService = "AppleSMBIOS";
+
+bool HasStep(const SmBios& table, const std::string& text) {
+    const auto& steps = table.AcquisitionSteps();
+    return std::any_of(steps.begin(), steps.end(), [&](const std::string& step) {
+        return step.find(text) != std::string::npos;
+    });
+}
+
+std::string Serials(const SmBios& table, unsigned char type) {
+    std::list<SmBios::CStruct*> structs;
+    table.GetStructData(type, structs);
+    std::string serials;
+    for (const SmBios::CStruct* s : structs) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(s->header);
+        const std::size_t offset = type == 4 ? 0x20 : 0x07;
+        if (s->header->Length > offset) {
+            serials += s->GetString(bytes[offset]);
+        }
+    }
+    return serials;
+}
+
+// A "SMBIOS-EPS" property: the 2.1 layout with the given fields, anchor left blank.
+Bytes RegistryEntryPoint(std::uint8_t major, std::uint8_t minor, std::uint16_t tableLength,
+                         std::uint8_t revision, std::size_t size = 0x1F) {
+    Bytes eps(size, 0);
+    const auto put = [&](std::size_t at, std::uint8_t value) {
+        if (at < eps.size()) {
+            eps[at] = value;
+        }
+    };
+    put(0x06, major);
+    put(0x07, minor);
+    put(0x16, static_cast<std::uint8_t>(tableLength));
+    put(0x17, static_cast<std::uint8_t>(tableLength >> 8));
+    put(0x1E, revision);
+    return eps;
+}
+
+// A well-formed table of exactly `size` bytes (at least 20): a system
+// structure, then OEM structures whose strings fill the rest.
+Bytes TableOfSize(std::size_t size) {
+    TableBuilder builder;
+    builder.AddSerial(1, 0x0001, "SYSTEM-SERIAL");
+    std::uint16_t handle = 0x0100;
+    while (size - builder.Table().size() > 212) {
+        builder.Add(0x80, handle++, {}, {std::string(200, 'x')});
+    }
+    const std::size_t rest = size - builder.Table().size() - 6;
+    if (rest == 0) {
+        builder.Add(0x80, handle, {});
+    } else {
+        builder.Add(0x80, handle, {}, {std::string(rest, 'y')});
+    }
+    return builder.Table();
+}
+
+// Serials of all four kinds, as the hash calculator reads them.
+const Bytes kSerialTable = TableBuilder()
+                               .AddSerial(4, 0x0400, "CPU-0001")
+                               .AddSerial(3, 0x0300, "CHASSIS-0001")
+                               .AddSerial(1, 0x0100, "SYSTEM-0001")
+                               .AddSerial(2, 0x0200, "BOARD-0001")
+                               .AddEnd()
+                               .Table();
+const std::string kSerialDigestInput = "CHASSIS-0001SYSTEM-0001BOARD-0001CPU-0001";
+
+FirmwarePathSet NoMemoryDevice() {
+    FirmwarePathSet paths;
+    paths.exists = [](const std::string&) { return false; };
+    return paths;
+}
+
+// "/dev/mem" is absent, so tables come from the registry stand-in.
+class RegistrySourceTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(standin::OutstandingReferences(), 0U);
+        EXPECT_EQ(standin::InvalidReleases(), 0U);
+    }
+
+    ScopedFirmwarePaths paths{NoMemoryDevice()};
+    standin::ScopedRegistry registry;
+};
+
+TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
+    const Bytes table = TableOfSize(0x0A00);
+    Bytes property = table;
+    property.insert(property.end(), 0x40, 0xEE);  // beyond the stated length
+    standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 0x0A00, 0x24));
+    standin::SetDataProperty(kService, "SMBIOS", property);
+
+    const SmBios smbios;
+    Bytes expected = {0x00, 0x02, 0x04, 0x24, 0x00, 0x0A, 0x00, 0x00};
+    expected.resize(16, 0);
+    expected.insert(expected.end(), table.begin(), table.end());
+    EXPECT_EQ(smbios.HeldBytes(), expected);
+    EXPECT_TRUE(smbios.loaded);
+    EXPECT_EQ(smbios.Version(), 0x0204U);
+    EXPECT_EQ(smbios.EntryMajor(), 2);
+    EXPECT_EQ(smbios.EntryMinor(), 4);
+    EXPECT_EQ(smbios.Source(), TableSource::Registry);
+    EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Base64(expected));
+    EXPECT_EQ(Serials(smbios, 1), "SYSTEM-SERIAL");
+    EXPECT_TRUE(HasStep(smbios, "/dev/mem is absent: using the I/O Kit registry"));
+}
+
+TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
+    standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 0x0A00, 0x24));
+    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+
+    const SmBios smbios;
+    EXPECT_TRUE(smbios.loaded);
+    EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 4, kSerialTable, 0x24));
+    EXPECT_EQ(Serials(smbios, 2), "BOARD-0001");
+}
+
+TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
+    const Bytes eps = RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0);
+    struct Case {
+        const char* name;
+        std::function<void()> fill;
+        const char* step;
+    };
+    const std::vector<Case> cases = {
+        {"no service", [] {}, "no AppleSMBIOS service"},
+        {"a service of another class",
+         [&] {
+             standin::SetDataProperty("AppleSMBIOSx", "SMBIOS-EPS", eps);
+             standin::SetDataProperty("AppleSMBIOSx", "SMBIOS", kSerialTable);
+         },
+         "no AppleSMBIOS service"},
+        {"no entry point", [] { standin::SetDataProperty(kService, "SMBIOS", kSerialTable); },
+         "AppleSMBIOS has no SMBIOS-EPS property"},
+        {"entry point of 30 bytes",
+         [] {
+             standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 6, 0, 30));
+             standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+         },
+         "SMBIOS-EPS is 30 bytes, shorter than 31"},
+        {"entry point not a data object",
+         [] {
+             standin::SetNonDataProperty(kService, "SMBIOS-EPS", std::string(31, 'a'));
+             standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+         },
+         "SMBIOS-EPS is not a data object"},
+        {"no table", [&] { standin::SetDataProperty(kService, "SMBIOS-EPS", eps); },
+         "AppleSMBIOS has no SMBIOS property"},
+        {"table not a data object",
+         [&] {
+             standin::SetDataProperty(kService, "SMBIOS-EPS", eps);
+             standin::SetNonDataProperty(kService, "SMBIOS", "table");
+         },
+         "SMBIOS is not a data object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ClearRegistry();
+        c.fill();
+        {
+            const SmBios smbios;
+            EXPECT_FALSE(smbios.loaded);
+            EXPECT_TRUE(smbios.HeldBytes().empty());
+            EXPECT_TRUE(smbios.SnapshotText().empty());
+            EXPECT_EQ(smbios.Version(), 0U);
+            EXPECT_EQ(smbios.Source(), TableSource::None);
+            EXPECT_TRUE(HasStep(smbios, c.step));
+        }
+        EXPECT_EQ(standin::OutstandingReferences(), 0U);
+    }
+}
+
+TEST_F(RegistrySourceTest, HardwareHashOfTheRegistryTable) {
+    standin::SetDataProperty(
+        kService, "SMBIOS-EPS",
+        RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0x24));
+    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+    char hash[40];
+    GetHardwareHash(hash, sizeof hash);
+    EXPECT_EQ(std::string(hash), ReferenceMd5(kSerialDigestInput));
+}
+
+class MemorySourceTest : public ::testing::Test {
+protected:
+    // Serves `device` as "/dev/mem"; no EFI markers exist.
+    ScopedFirmwarePaths UseDevice(const std::string& device) const {
+        FirmwarePathSet paths;
+        paths.memoryDevice = device;
+        paths.efiSystab = dir.Path() + "/no-sys-efi";
+        paths.procEfiSystab = dir.Path() + "/no-proc-efi";
+        paths.exists = [device](const std::string& path) { return path == device; };
+        return ScopedFirmwarePaths(std::move(paths));
+    }
+
+    TempDir dir;
+    standin::ScopedRegistry registry;
+};
+
+TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
+    MemoryImage image;
+    image.PutTable(0xF0000, 2, 6, 0x9A000, kSerialTable, 0x26);
+    const auto paths = UseDevice(image.Save(dir));
+    {
+        const SmBios smbios;
+        EXPECT_TRUE(smbios.loaded);
+        EXPECT_EQ(smbios.Source(), TableSource::LegacyScan);
+        EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 6, kSerialTable, 0x26));
+        EXPECT_EQ(smbios.EntryMajor(), 2);
+        EXPECT_EQ(smbios.EntryMinor(), 6);
+        EXPECT_EQ(Serials(smbios, 3), "CHASSIS-0001");
+        EXPECT_TRUE(HasStep(smbios, "exists: scanning physical memory"));
+    }
+    char hash[33];
+    GetHardwareHash(hash, sizeof hash);
+    EXPECT_EQ(std::string(hash), ReferenceMd5(kSerialDigestInput));
+}
+
+TEST_F(MemorySourceTest, DeviceThatCannotBeOpenedDoesNotFallBackToTheRegistry) {
+    standin::SetDataProperty(
+        kService, "SMBIOS-EPS",
+        RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0));
+    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+    const auto paths = UseDevice(dir.Path() + "/mem");  // "exists" but is not there
+    const SmBios smbios;
+    EXPECT_FALSE(smbios.loaded);
+    EXPECT_EQ(smbios.Source(), TableSource::None);
+    EXPECT_TRUE(HasStep(smbios, "/mem cannot be opened"));
+    EXPECT_FALSE(HasStep(smbios, "registry"));
+}
+
+TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
+    const auto paths = UseDevice(MemoryImage().Save(dir));
+    const SmBios smbios;
+    EXPECT_FALSE(smbios.loaded);
+    EXPECT_TRUE(smbios.HeldBytes().empty());
+    EXPECT_EQ(smbios.Version(), 0U);
+}
+
+// Tables from real machines, served to the legacy scan through a memory image.
+// Each must index without reading outside the held bytes; where dmidecode is
+// at hand the serial numbers must agree with what it prints.
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+// dmidecode shows unprintable bytes as dots; this cleaning puts both sides alike.
+std::string Dotted(const std::string& s) {
+    std::string out = s;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            c = '.';
+        }
+    }
+    return Trim(out);
+}
+
+// Handle -> "Serial Number" value of the structures dmidecode prints.
+std::map<unsigned int, std::string> DmidecodeSerials(const std::string& file) {
+    std::map<unsigned int, std::string> serials;
+    const std::string command = "PATH=\"$PATH:/usr/sbin:/sbin\" dmidecode --from-dump '" + file +
+                                "' -t 1,2,3,4 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return serials;
+    }
+    std::string output;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, got);
+    }
+    pclose(pipe);
+    unsigned int handle = 0;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) {
+            end = output.size();
+        }
+        const std::string line = output.substr(start, end - start);
+        unsigned int h = 0;
+        if (std::sscanf(line.c_str(), "Handle 0x%X,", &h) == 1) {
+            handle = h;
+        } else if (line.rfind("\tSerial Number: ", 0) == 0) {
+            serials[handle] = line.substr(16);
+        }
+        start = end + 1;
+    }
+    return serials;
+}
+
+bool HaveDmidecode() {
+    return std::system("PATH=\"$PATH:/usr/sbin:/sbin\" command -v dmidecode >/dev/null 2>&1") == 0;
+}
+
+TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
+    const char* source = std::getenv("GRELLAN_SOURCE_DIR");
+    const boost::filesystem::path tables =
+        boost::filesystem::path(source != nullptr ? source : ".") / ".." / "shared" /
+        "smbios-tables";
+    boost::system::error_code error;
+    if (!boost::filesystem::is_directory(tables, error)) {
+        GTEST_SKIP() << "no real tables at " << tables;
+    }
+    const bool dmidecode = HaveDmidecode();
+    const bool report = std::getenv("GRELLAN_REAL_TABLE_REPORT") != nullptr;
+    std::vector<std::string> files;
+    for (const auto& entry : boost::filesystem::directory_iterator(tables)) {
+        if (entry.path().extension() == ".bin") {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const std::string dump = ReadFile(file);
+        ASSERT_GT(dump.size(), 32U);
+        const Bytes bytes(dump.begin(), dump.end());
+        constexpr std::uint32_t kTableAddress = 0x1000;
+        Bytes ep;
+        std::uint32_t stated = 0;
+        if (dump.compare(0, 5, "_SM3_") == 0) {
+            stated = bytes[0x0C] | (bytes[0x0D] << 8) | (bytes[0x0E] << 16) |
+                     (static_cast<std::uint32_t>(bytes[0x0F]) << 24);
+            ep = grellan::testing::EntryPoint21(
+                bytes[7], bytes[8], static_cast<std::uint16_t>(stated), kTableAddress, 0);
+        } else {
+            ASSERT_EQ(dump.compare(0, 4, "_SM_"), 0);
+            // The machine's own entry point, moved to the image's table address.
+            ep.assign(bytes.begin(), bytes.begin() + 0x1F);
+            stated = bytes[0x16] | (bytes[0x17] << 8);
+            for (int i = 0; i < 4; ++i) {
+                ep[0x18 + i] = static_cast<std::uint8_t>(kTableAddress >> (8 * i));
+            }
+            std::uint8_t sum = 0;
+            for (std::size_t i = 0x10; i < 0x1F; ++i) {
+                sum = static_cast<std::uint8_t>(sum + (i == 0x15 ? 0 : ep[i]));
+            }
+            ep[0x15] = static_cast<std::uint8_t>(0x100 - sum);
+        }
+        MemoryImage image;
+        image.Put(kTableAddress, Bytes(bytes.begin() + 32, bytes.end())).Put(0xF0000, ep);
+        TempDir dir;
+        FirmwarePathSet paths;
+        paths.memoryDevice = image.Save(dir);
+        paths.efiSystab = dir.Path() + "/no-sys-efi";
+        paths.procEfiSystab = dir.Path() + "/no-proc-efi";
+        const ScopedFirmwarePaths scoped(paths);
+
+        const SmBios smbios;
+        ASSERT_TRUE(smbios.loaded);
+        ASSERT_EQ(smbios.Source(), TableSource::LegacyScan);
+        const unsigned char* table = smbios.HeldBytes().data() + 16;
+        std::size_t structures = 0;
+        std::size_t lastOffset = 0;
+        bool end = false;
+        for (int type = 0; type < 256; ++type) {
+            std::list<SmBios::CStruct*> list;
+            smbios.GetStructData(static_cast<unsigned char>(type), list);
+            structures += list.size();
+            for (const SmBios::CStruct* s : list) {
+                const auto offset = static_cast<std::size_t>(
+                    reinterpret_cast<const unsigned char*>(s->header) - table);
+                EXPECT_LT(offset + s->header->Length, std::size_t{stated} + 1);
+                lastOffset = std::max(lastOffset, offset);
+                end = end || type == 127;
+            }
+        }
+        EXPECT_GT(structures, 0U);
+
+        std::size_t exact = 0;
+        std::size_t cleaned = 0;
+        std::size_t differing = 0;
+        std::size_t unshown = 0;
+        const auto shown =
+            dmidecode ? DmidecodeSerials(file) : std::map<unsigned int, std::string>{};
+        for (unsigned char type = 1; type <= 4; ++type) {
+            std::list<SmBios::CStruct*> list;
+            smbios.GetStructData(type, list);
+            for (const SmBios::CStruct* s : list) {
+                const std::size_t field = type == 4 ? 0x20 : 0x07;
+                if (!dmidecode || s->header->Length <= field ||
+                    (type == 4 && smbios.Version() < 0x0203)) {
+                    continue;
+                }
+                const auto found = shown.find(s->header->Handle);
+                if (found == shown.end()) {
+                    ++unshown;
+                    continue;
+                }
+                const unsigned number = reinterpret_cast<const unsigned char*>(s->header)[field];
+                const std::string ours = s->GetString(number);
+                const std::string raw = number != 0 && number <= s->strings.size()
+                                            ? std::string(s->strings[number - 1])
+                                            : std::string();
+                const std::string theirs = found->second;
+                if (number == 0) {
+                    EXPECT_EQ(theirs, "Not Specified");
+                    EXPECT_EQ(ours, "");
+                    ++exact;
+                } else if (ours == Trim(theirs)) {
+                    ++exact;
+                } else if (Dotted(raw) == Dotted(theirs)) {
+                    ++cleaned;
+                } else {
+                    ++differing;
+                    ADD_FAILURE() << "type " << int{type} << " handle " << s->header->Handle
+                                  << " serial differs from dmidecode's";
+                }
+            }
+        }
+        if (report) {
+            std::cout << boost::filesystem::path(file).filename().string() << " | "
+                      << int{smbios.MajorVersion()} << "." << int{smbios.MinorVersion()} << " | "
+                      << stated << " | " << dump.size() - 32 << " | " << structures << " | 0x"
+                      << std::hex << lastOffset << std::dec << " | " << (end ? "yes" : "no")
+                      << " | " << exact << " | " << cleaned << " | " << differing << " | "
+                      << unshown << "\n";
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace grellan::testing {
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
+            previous_ = old;
+        }
+        setenv(name_.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (previous_) {
+            setenv(name_.c_str(), previous_->c_str(), 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    // Puts `dir` first on PATH, so fake tools there shadow the real ones.
+    static ScopedEnvironment PrependPath(const std::string& dir) {
+        const char* path = std::getenv("PATH");
+        return ScopedEnvironment("PATH", dir + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+}  // namespace grellan::testing
