@@ -273,6 +273,12 @@ boost::optional<unsigned long long> UnsignedBeyondSignedRange(const std::string&
     return ClassicTranslator<unsigned long long>().get_value(text);
 }
 
+// A new unnamed entry at the end of `target`. Subtrees are built apart and
+// swapped into place: inserting them would copy every level again.
+pt::ptree& AppendUnnamed(pt::ptree& target) {
+    return target.push_back(std::make_pair(std::string(), pt::ptree()))->second;
+}
+
 }  // namespace
 
 MacXMLToJSONParser::MacXMLToJSONParser(const std::string& text, pt::ptree& output)
@@ -301,7 +307,8 @@ void MacXMLToJSONParser::Parse(const std::string& path) {
     for (const auto& element : *root) {
         InsertValue(element, result);
     }
-    output.add_child("array", result);
+    // Attached only once complete, so a failed Parse leaves the output as it was.
+    output.add_child("array", pt::ptree()).swap(result);
 }
 
 boost::optional<pt::ptree&> MacXMLToJSONParser::SearchNode(pt::ptree& tree,
@@ -331,11 +338,11 @@ void MacXMLToJSONParser::InsertValue(const std::pair<const std::string, pt::ptre
         for (const auto& member : element.second) {
             InsertValue(member, array);
         }
-        target.push_back(std::make_pair(std::string(), std::move(array)));
+        AppendUnnamed(target).swap(array);
     } else if (name == "dict") {
         pt::ptree dict;
         LoadXMLData(element.second, dict);
-        target.push_back(std::make_pair(std::string(), std::move(dict)));
+        AppendUnnamed(target).swap(dict);
     } else if (name != "<xmlattr>") {
         throw std::logic_error("Unknow tag");
     }
@@ -376,11 +383,11 @@ void MacXMLToJSONParser::LoadXMLData(const pt::ptree& dict, pt::ptree& target) {
             for (const auto& member : value) {
                 InsertValue(member, array);
             }
-            target.add_child(*key, array);
+            target.add_child(*key, pt::ptree()).swap(array);
         } else if (name == "dict") {
             pt::ptree nested;
             LoadXMLData(value, nested);
-            target.add_child(*key, nested);
+            target.add_child(*key, pt::ptree()).swap(nested);
         } else {
             throw std::logic_error("Unknow tag");
         }
