@@ -1,6 +1,7 @@
 #include "platform/MemoryMapping.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <limits>
@@ -10,6 +11,15 @@ namespace tirsel::kvl::agent::driver::platform {
 
 MemoryMapping::MemoryMapping(int fd, std::uint64_t offset, std::size_t length) {
     if (length == 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return;
+    }
+    // A regular file (an image standing in for the device) cannot be read
+    // past its end: the pages there raise SIGBUS on first touch. Such a
+    // mapping counts as failed, as the device would fail it.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        (static_cast<std::uint64_t>(status.st_size) < offset ||
+         static_cast<std::uint64_t>(status.st_size) - offset < length)) {
         return;
     }
     void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset));

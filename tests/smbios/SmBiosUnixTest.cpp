@@ -180,6 +180,24 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
         EXPECT_TRUE(HasStep(scan, "legacy scan: no entry point between 0xE0000 and 0xFFFE0"));
     }
+    {
+        // A table past the end of an image file fails to map (rather than
+        // raising SIGBUS when read) and the scan keeps the earlier result.
+        MemoryImage image;
+        image.PutTable(0xE0000, 2, 4, 0x1000, kTableA);
+        image.Put(0xF0000, EntryPoint21(2, 7, 0x100, 0x7FFFF000, 0x27));
+        const ScanPaths paths(dir, image.Save(dir));
+        SmBiosUnix scan;
+        EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 4, kTableA));
+        EXPECT_TRUE(HasStep(scan, "cannot map its table at 0x7FFFF000"));
+    }
+    {
+        // An image that ends inside the legacy area: the probes past it fail.
+        const ScanPaths paths(dir, MemoryImage(0xE8000).Save(dir));
+        SmBiosUnix scan;
+        EXPECT_FALSE(scan.GetSystemFirmwareTable());
+        EXPECT_TRUE(HasStep(scan, "legacy scan: cannot map 0xE7FF0"));
+    }
 }
 
 TEST(SmBiosUnixEfiScan, ReadsTheStartAddressFromTheTableAtLine) {
