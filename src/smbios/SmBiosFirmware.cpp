@@ -5,10 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/CFReference.h"
 #include "platform/FirmwarePaths.h"
-#include "platform/IOKit.h"
-#include "platform/RegistryObject.h"
+#include "platform/RegistryService.h"
 #include "smbios/EntryPoint.h"
 #include "smbios/SmBios.h"
 #include "smbios/SmBiosUnix.h"
@@ -35,10 +33,7 @@ void SmBios::LoadFromFirmware() {
 }
 
 void SmBios::LoadFromRegistry() {
-    mach_port_t masterPort = MACH_PORT_NULL;
-    IOMasterPort(MACH_PORT_NULL, &masterPort);  // on failure the lookup below finds nothing
-    const platform::RegistryObject service(
-        IOServiceGetMatchingService(masterPort, IOServiceMatching(kSmBiosServiceClass)));
+    const platform::RegistryObject service = platform::MatchingService(kSmBiosServiceClass);
     if (!service) {
         steps.push_back("no AppleSMBIOS service");
         return;
@@ -46,8 +41,7 @@ void SmBios::LoadFromRegistry() {
 
     std::optional<firmware::RegistryEntryPoint> entry;
     {
-        const platform::CFReference<CFTypeRef> property(IORegistryEntryCreateCFProperty(
-            service.Get(), CFSTR("SMBIOS-EPS"), kCFAllocatorDefault, 0));
+        const auto property = platform::CopyProperty(service, CFSTR("SMBIOS-EPS"));
         if (!property) {
             steps.push_back("AppleSMBIOS has no SMBIOS-EPS property");
             return;
@@ -67,8 +61,7 @@ void SmBios::LoadFromRegistry() {
     entryMajor = entry->major;
     entryMinor = entry->minor;
 
-    platform::CFReference<CFTypeRef> table(
-        IORegistryEntryCreateCFProperty(service.Get(), CFSTR("SMBIOS"), kCFAllocatorDefault, 0));
+    auto table = platform::CopyProperty(service, CFSTR("SMBIOS"));
     if (!table) {
         steps.push_back("AppleSMBIOS has no SMBIOS property");
         return;
