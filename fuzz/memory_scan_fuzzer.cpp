@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,14 +50,16 @@ struct Image {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Image image;
     static const platform::ScopedFirmwarePaths scoped(image.paths);
-    std::vector<std::uint8_t> area(kImageSize - kLegacyArea, 0);
-    for (std::size_t i = 0; i < size && i < area.size(); ++i) {
-        area[i] = data[i];
-    }
+    // Only the bytes this input or the one before it touched are rewritten.
+    static std::size_t previous = 0;
+    const std::size_t used = std::min(size, kImageSize - kLegacyArea);
+    std::vector<std::uint8_t> area(std::max(used, previous), 0);
+    std::copy(data, data + used, area.begin());
     if (pwrite(image.fd, area.data(), area.size(), kLegacyArea) !=
         static_cast<ssize_t>(area.size())) {
         std::abort();
     }
+    previous = used;
     const SmBios table;
     if (table.loaded) {
         HwHashCalculator calculator;

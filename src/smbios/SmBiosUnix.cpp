@@ -28,17 +28,37 @@ std::string Hex(std::uint64_t value) {
     return text;
 }
 
-// The 16 bytes at `address`, read through a mapping of the pages holding them.
-std::optional<Probe> ReadProbe(int device, std::uint64_t address, std::uint64_t pageSize) {
-    const std::uint64_t offset = address % pageSize;
-    const platform::MemoryMapping window(device, address - offset, offset + 2 * kProbeLength);
-    if (!window.IsValid()) {
-        return std::nullopt;
+// Serves the 16-byte probes of a scan. Each probe needs the pages that hold
+// the 32 bytes from its address (one page, or two where they cross a page
+// boundary); a mapping of those pages is kept and reused for every probe that
+// falls inside it, so a scan maps each page once instead of once per probe.
+class ProbeWindow {
+public:
+    ProbeWindow(int device, std::uint64_t pageSize) : device(device), pageSize(pageSize) {}
+
+    // The 16 bytes at `address`, or nothing when their pages cannot be mapped.
+    std::optional<Probe> Read(std::uint64_t address) {
+        constexpr std::uint64_t kSpan = 2 * kProbeLength;
+        if (!window.IsValid() || address < base || address - base + kSpan > window.Length()) {
+            const std::uint64_t offset = address % pageSize;
+            const std::uint64_t pages = offset + kSpan > pageSize ? 2 : 1;
+            window = platform::MemoryMapping(device, address - offset, pages * pageSize);
+            base = address - offset;
+            if (!window.IsValid()) {
+                return std::nullopt;
+            }
+        }
+        Probe probe;
+        std::memcpy(probe.data(), window.Bytes() + (address - base), kProbeLength);
+        return probe;
     }
-    Probe probe;
-    std::memcpy(probe.data(), window.Bytes() + offset, kProbeLength);
-    return probe;
-}
+
+private:
+    int device;
+    std::uint64_t pageSize;
+    std::uint64_t base = 0;
+    platform::MemoryMapping window;
+};
 
 // The held bytes of an accepted entry point, with its table copied out of memory.
 std::optional<Bytes> CopyTable(int device, const AcceptedEntryPoint& entry,
@@ -88,8 +108,9 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
 
     const auto pageSize = static_cast<std::uint64_t>(getpagesize());
     firmware::EntryPointScanner scanner;
+    ProbeWindow probes(device.Get(), pageSize);
     for (std::uint64_t address = first; address <= last; address += firmware::kProbeStep) {
-        const std::optional<Probe> probe = ReadProbe(device.Get(), address, pageSize);
+        const std::optional<Probe> probe = probes.Read(address);
         if (!probe) {
             steps.push_back(scan + ": cannot map " + Hex(address) + ", stopping");
             return result;
