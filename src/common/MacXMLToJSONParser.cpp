@@ -1,13 +1,18 @@
 #include "common/MacXMLToJSONParser.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/property_tree/exceptions.hpp>
 #include <boost/property_tree/stream_translator.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <charconv>
 #include <cstddef>
+#include <cstring>
+#include <istream>
+#include <iterator>
 #include <locale>
-#include <sstream>
 #include <stdexcept>
+#include <streambuf>
 #include <string_view>
 
 namespace tirsel::kvl::agent::driver::common {
@@ -241,23 +246,109 @@ private:
     std::size_t depth = 0;
 };
 
-// Keeps the lines from the first one that starts with '<' and joins them without
-// separators.
-std::string PrepareText(const std::string& text) {
-    std::istringstream lines(text);
-    std::string line;
-    std::string prepared;
-    bool started = false;
-    while (std::getline(lines, line)) {
-        if (!started) {
-            if (line.empty() || line.front() != '<') {
-                continue;
-            }
-            started = true;
-        }
-        prepared += line;
+// Where the kept text begins: the first line that starts with '<'. From there on every
+// line is kept and joined without separators, so the prepared text is the rest of the
+// output with its line feeds left out.
+std::size_t StartOfKeptLines(const std::string& text) {
+    std::size_t line = 0;
+    while (line < text.size() && text[line] != '<') {
+        const std::size_t feed = text.find('\n', line);
+        line = feed == std::string::npos ? text.size() : feed + 1;
     }
+    return line;
+}
+
+// Copies the bytes of text[from, to) but its line feeds to `out`; returns the end of the copy.
+char* CopyWithoutLineFeeds(const char* from, const char* to, char* out) {
+    while (from != to) {
+        const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
+        const char* const stop = feed == nullptr ? to : static_cast<const char*>(feed);
+        out = std::copy(from, stop, out);
+        from = stop == to ? to : stop + 1;
+    }
+    return out;
+}
+
+std::string PrepareText(const std::string& text, std::size_t start) {
+    std::string prepared(text.size() - start, '\0');
+    char* const end =
+        CopyWithoutLineFeeds(text.data() + start, text.data() + text.size(), prepared.data());
+    prepared.resize(static_cast<std::size_t>(end - prepared.data()));
     return prepared;
+}
+
+// Serves the prepared text to the XML reader straight from the command output, a
+// chunk at a time, so that no whole copy of it has to stay alive while the reader
+// builds its own.
+class PreparedTextBuffer : public std::streambuf {
+public:
+    PreparedTextBuffer(const std::string& text, std::size_t start) : text(text), next(start) {}
+
+protected:
+    int_type underflow() override {
+        char* filled = chunk.data();
+        while (filled == chunk.data() && next < text.size()) {
+            // A chunk's worth of the output holds at most a chunk's worth of kept bytes.
+            const std::size_t take = std::min(chunk.size(), text.size() - next);
+            filled = CopyWithoutLineFeeds(text.data() + next, text.data() + next + take, filled);
+            next += take;
+        }
+        if (filled == chunk.data()) {
+            return traits_type::eof();
+        }
+        setg(chunk.data(), chunk.data(), filled);
+        return traits_type::to_int_type(chunk[0]);
+    }
+
+private:
+    const std::string& text;
+    std::size_t next;
+    std::array<char, 64 * 1024> chunk{};
+};
+
+bool IsClassicSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The stored text of a plain decimal integer within the signed 64-bit range (optional
+// blanks, an optional sign, digits, optional blanks), the very text the stream
+// conversion writes for it; empty for every other text, which is left to the stream.
+boost::optional<std::string> PlainInteger(const std::string& text) {
+    constexpr unsigned long long kLowest = 9223372036854775808ULL;  // the magnitude of the minimum
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end && IsClassicSpace(*p)) {
+        ++p;
+    }
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) {
+        ++p;
+    }
+    const char* const digits = p;
+    unsigned long long magnitude = 0;
+    for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+        const auto digit = static_cast<unsigned>(*p - '0');
+        if (magnitude > (kLowest - digit) / 10) {
+            return boost::none;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    if (p == digits || (!negative && magnitude == kLowest)) {
+        return boost::none;
+    }
+    while (p != end && IsClassicSpace(*p)) {
+        ++p;
+    }
+    if (p != end) {
+        return boost::none;
+    }
+    char written[24];
+    char* last = written;
+    if (negative && magnitude != 0) {
+        *last++ = '-';
+    }
+    last = std::to_chars(last, std::end(written), magnitude).ptr;
+    return std::string(written, last);
 }
 
 // An integer text above the signed 64-bit range but within the unsigned one, e.g. a
@@ -273,25 +364,99 @@ boost::optional<unsigned long long> UnsignedBeyondSignedRange(const std::string&
     return ClassicTranslator<unsigned long long>().get_value(text);
 }
 
-// A new unnamed entry at the end of `target`. Subtrees are built apart and
-// swapped into place: inserting them would copy every level again.
+// The tree copies whatever it is given to append (it has no moves), so entries are
+// appended empty, from ready-made empty parts, and filled in place. Subtrees are built
+// apart and swapped into place: inserting them would copy every level again.
+const pt::ptree& EmptyTree() {
+    static const pt::ptree empty;
+    return empty;
+}
+
+const pt::ptree::value_type& EmptyUnnamedEntry() {
+    static const pt::ptree::value_type entry(std::string(), EmptyTree());
+    return entry;
+}
+
+// A new unnamed entry at the end of `target`.
 pt::ptree& AppendUnnamed(pt::ptree& target) {
-    return target.push_back(std::make_pair(std::string(), pt::ptree()))->second;
+    return target.push_back(EmptyUnnamedEntry())->second;
+}
+
+pt::ptree& AppendKeyed(pt::ptree& target, const std::string& key) {
+    return target.push_back(pt::ptree::value_type(key, EmptyTree()))->second;
+}
+
+// A key that names one entry of the tree it is looked up in: a path of a single part,
+// whose look-up is the tree's own find (the earliest-added entry of that key).
+bool IsSingleKey(const std::string& key) {
+    return !key.empty() && key.find('.') == std::string::npos;
+}
+
+// put(key, text) without building a path for the common single-part key.
+void PutText(pt::ptree& target, const std::string& key, const std::string& text) {
+    if (!IsSingleKey(key)) {
+        target.put(key, text);
+        return;
+    }
+    const auto found = target.find(key);
+    if (found != target.not_found()) {
+        found->second.data() = text;
+    } else {
+        AppendKeyed(target, key).data() = text;
+    }
+}
+
+// add_child(key, empty tree), likewise.
+pt::ptree& AddChild(pt::ptree& target, const std::string& key) {
+    return IsSingleKey(key) ? AppendKeyed(target, key) : target.add_child(key, EmptyTree());
+}
+
+// The property-list elements, told apart by name.
+enum class Element { kText, kReal, kInteger, kTrue, kFalse, kArray, kDict, kKey, kOther };
+
+Element Classify(const std::string& name) {
+    switch (name.size()) {
+        case 3:
+            return name == "key" ? Element::kKey : Element::kOther;
+        case 4:
+            if (name == "real") {
+                return Element::kReal;
+            }
+            if (name == "true") {
+                return Element::kTrue;
+            }
+            if (name == "dict") {
+                return Element::kDict;
+            }
+            return name == "date" || name == "data" ? Element::kText : Element::kOther;
+        case 5:
+            if (name == "array") {
+                return Element::kArray;
+            }
+            return name == "false" ? Element::kFalse : Element::kOther;
+        case 6:
+            return name == "string" ? Element::kText : Element::kOther;
+        case 7:
+            return name == "integer" ? Element::kInteger : Element::kOther;
+        default:
+            return Element::kOther;
+    }
 }
 
 }  // namespace
 
 MacXMLToJSONParser::MacXMLToJSONParser(const std::string& text, pt::ptree& output)
     : output(output) {
-    const std::string prepared = PrepareText(text);
+    const std::size_t start = StartOfKeptLines(text);
 
     // The reader and the conversion recurse once per level, so a hostile dump deep
     // enough would overflow the stack; real dumps nest about 25 levels.
-    if (NestingScanner(prepared).Exceeds(kMaxNestingDepth)) {
+    if (NestingScanner(PrepareText(text, start)).Exceeds(kMaxNestingDepth)) {
         throw std::logic_error("XML nesting too deep");
     }
 
-    std::istringstream stream(prepared);
+    PreparedTextBuffer buffer(text, start);
+    std::istream stream(&buffer);
     pt::ptree read;
     pt::read_xml(stream, read, 0);
     document.swap(read);
@@ -308,12 +473,17 @@ void MacXMLToJSONParser::Parse(const std::string& path) {
         InsertValue(element, result);
     }
     // Attached only once complete, so a failed Parse leaves the output as it was.
-    output.add_child("array", pt::ptree()).swap(result);
+    output.add_child("array", EmptyTree()).swap(result);
 }
 
 boost::optional<pt::ptree&> MacXMLToJSONParser::SearchNode(pt::ptree& tree,
                                                            const std::string& key) {
-    if (boost::optional<pt::ptree&> found = tree.get_child_optional(key)) {
+    if (IsSingleKey(key)) {
+        const auto found = tree.find(key);
+        if (found != tree.not_found()) {
+            return found->second;
+        }
+    } else if (boost::optional<pt::ptree&> found = tree.get_child_optional(key)) {
         return found;
     }
     for (auto& entry : tree) {
@@ -327,71 +497,98 @@ boost::optional<pt::ptree&> MacXMLToJSONParser::SearchNode(pt::ptree& tree,
 void MacXMLToJSONParser::InsertValue(const std::pair<const std::string, pt::ptree>& element,
                                      pt::ptree& target) {
     const std::string& name = element.first;
-    if (name == "string" || name == "real" || name == "integer" || name == "date" ||
-        name == "data") {
-        target.push_back(std::make_pair(std::string(), element.second));
-    } else if (name == "true" || name == "false") {
-        // The elements are empty; the entry carries the same text a dictionary stores.
-        target.push_back(std::make_pair(std::string(), pt::ptree(name)));
-    } else if (name == "array") {
-        pt::ptree array;
-        for (const auto& member : element.second) {
-            InsertValue(member, array);
+    switch (Classify(name)) {
+        case Element::kText:
+        case Element::kReal:
+        case Element::kInteger:
+            AppendUnnamed(target) = element.second;
+            break;
+        case Element::kTrue:
+        case Element::kFalse:
+            // The elements are empty; the entry carries the same text a dictionary stores.
+            AppendUnnamed(target).data() = name;
+            break;
+        case Element::kArray: {
+            pt::ptree array;
+            for (const auto& member : element.second) {
+                InsertValue(member, array);
+            }
+            AppendUnnamed(target).swap(array);
+            break;
         }
-        AppendUnnamed(target).swap(array);
-    } else if (name == "dict") {
-        pt::ptree dict;
-        LoadXMLData(element.second, dict);
-        AppendUnnamed(target).swap(dict);
-    } else if (name != "<xmlattr>") {
-        throw std::logic_error("Unknow tag");
+        case Element::kDict: {
+            pt::ptree dict;
+            LoadXMLData(element.second, dict);
+            AppendUnnamed(target).swap(dict);
+            break;
+        }
+        case Element::kKey:
+        case Element::kOther:
+            if (name != "<xmlattr>") {
+                throw std::logic_error("Unknow tag");
+            }
+            break;
     }
 }
 
 void MacXMLToJSONParser::LoadXMLData(const pt::ptree& dict, pt::ptree& target) {
-    boost::optional<std::string> key;
+    const std::string* key = nullptr;
     for (const auto& entry : dict) {
-        const std::string& name = entry.first;
         const pt::ptree& value = entry.second;
-        if (!key) {
+        const Element element = Classify(entry.first);
+        if (key == nullptr) {
             // Anything but a key where a key belongs is passed over.
-            if (name == "key") {
-                key = value.data();
+            if (element == Element::kKey) {
+                key = &value.data();
             }
             continue;
         }
 
-        if (name == "string" || name == "date" || name == "data") {
-            target.put(*key, value.data());
-        } else if (name == "real") {
-            target.put(*key, value.get_value<double>(ClassicTranslator<double>()),
-                       ClassicTranslator<double>());
-        } else if (name == "integer") {
-            if (const auto number =
-                    value.get_value_optional<long long>(ClassicTranslator<long long>())) {
-                target.put(*key, *number, ClassicTranslator<long long>());
-            } else if (const auto large = UnsignedBeyondSignedRange(value.data())) {
-                target.put(*key, *large, ClassicTranslator<unsigned long long>());
-            } else {
-                // Throws the tree's own conversion error.
-                value.get_value<long long>(ClassicTranslator<long long>());
+        switch (element) {
+            case Element::kText:
+                PutText(target, *key, value.data());
+                break;
+            case Element::kReal:
+                target.put(*key, value.get_value<double>(ClassicTranslator<double>()),
+                           ClassicTranslator<double>());
+                break;
+            case Element::kInteger:
+                if (const auto plain = PlainInteger(value.data())) {
+                    PutText(target, *key, *plain);
+                } else if (const auto number = value.get_value_optional<long long>(
+                               ClassicTranslator<long long>())) {
+                    target.put(*key, *number, ClassicTranslator<long long>());
+                } else if (const auto large = UnsignedBeyondSignedRange(value.data())) {
+                    target.put(*key, *large, ClassicTranslator<unsigned long long>());
+                } else {
+                    // Throws the tree's own conversion error.
+                    value.get_value<long long>(ClassicTranslator<long long>());
+                }
+                break;
+            case Element::kTrue:
+            case Element::kFalse:
+                // The text the tree writes for a boolean.
+                PutText(target, *key, entry.first);
+                break;
+            case Element::kArray: {
+                pt::ptree array;
+                for (const auto& member : value) {
+                    InsertValue(member, array);
+                }
+                AddChild(target, *key).swap(array);
+                break;
             }
-        } else if (name == "true" || name == "false") {
-            target.put(*key, name == "true", ClassicTranslator<bool>());
-        } else if (name == "array") {
-            pt::ptree array;
-            for (const auto& member : value) {
-                InsertValue(member, array);
+            case Element::kDict: {
+                pt::ptree nested;
+                LoadXMLData(value, nested);
+                AddChild(target, *key).swap(nested);
+                break;
             }
-            target.add_child(*key, pt::ptree()).swap(array);
-        } else if (name == "dict") {
-            pt::ptree nested;
-            LoadXMLData(value, nested);
-            target.add_child(*key, pt::ptree()).swap(nested);
-        } else {
-            throw std::logic_error("Unknow tag");
+            case Element::kKey:
+            case Element::kOther:
+                throw std::logic_error("Unknow tag");
         }
-        key.reset();
+        key = nullptr;
     }
 }
 

@@ -438,7 +438,8 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
                                             : std::string();
                 const std::string theirs = found->second;
                 if (number == 0) {
-                    EXPECT_EQ(theirs, "Not Specified");
+                    // dmidecode's own wording for a field without a string.
+                    EXPECT_EQ(theirs.rfind("Not ", 0), 0U) << theirs;
                     EXPECT_EQ(ours, "");
                     ++exact;
                 } else if (ours == Trim(theirs)) {
