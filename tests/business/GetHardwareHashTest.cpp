@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
 #include "ScopedEnvironment.h"
@@ -109,6 +111,40 @@ TEST_F(GetHardwareHashTest, AnExceptionInsideLeavesAnEmptyString) {
     std::memset(buffer, 'x', sizeof buffer);
     GetHardwareHash(buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+}
+
+// A hostile registry dump thousands of levels deep must not overflow the
+// stack of a host thread: macOS gives secondary threads 512 KiB.
+TEST_F(GetHardwareHashTest, DeepRegistryDumpOnASmallThreadStackGivesAnEmptyString) {
+    standin::ClearRegistry();
+    const grellan::testing::FakeMacTools tools;
+    std::string dump = "<plist>";
+    for (int i = 0; i < 100000; ++i) {
+        dump += "<array>";
+    }
+    tools.SetRegistryDump(dump + "\n");
+    const auto path = grellan::testing::ScopedEnvironment::PrependPath(tools.Directory());
+
+    struct Call {
+        char buffer[48];
+    } call;
+    std::memset(call.buffer, 'x', sizeof call.buffer);
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 512 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* argument) -> void* {
+                      auto* c = static_cast<Call*>(argument);
+                      GetHardwareHash(c->buffer, sizeof c->buffer);
+                      return nullptr;
+                  },
+                  &call),
+              0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+    EXPECT_EQ(std::string(call.buffer, sizeof call.buffer), std::string(sizeof call.buffer, '\0'));
 }
 
 }  // namespace
