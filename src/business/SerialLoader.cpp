@@ -26,7 +26,9 @@ const char* const kMachineSerialCommand =
 
 }  // namespace
 
-std::string SerialLoader::ProcessComand(std::string command) {
+// The command comes by value: that is the interface hosts of this class know.
+std::string SerialLoader::ProcessComand(
+    std::string command) {  // NOLINT(performance-unnecessary-value-param)
     return SecondField(TirselFunctions::ExecCommand(command));
 }
 

@@ -23,9 +23,8 @@ namespace {
 namespace po = boost::program_options;
 using business::HwHashCalculator;
 using smbios::SmBios;
-using smbios::TableSource;
 
-const char* const kUsage =
+const char* const kHelpText =
     "Usage: grellaninspect [options]\n"
     "\n"
     "Computes the hardware fingerprint as libgrellan's GetHardwareHash does and\n"
@@ -177,7 +176,7 @@ int InspectProgram::Run(int argc, const char* const* argv, std::istream& in, std
         return kUsage;
     }
     if (vm.count("help") != 0) {
-        out << kUsage << options;
+        out << kHelpText << options;
         return kExplained;
     }
     const bool withSnapshot = vm.count("snapshot") != 0;

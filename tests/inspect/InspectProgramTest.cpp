@@ -175,6 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+TEST(InspectHelp, DescribesTheToolAndItsExitStatuses) {
+    const ProcessResult result = RunShell(Inspect("--help"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.rfind("Usage: grellaninspect [options]\n", 0), 0U) << result.output;
+    EXPECT_NE(result.output.find("Exit status: 0 explained"), std::string::npos);
+    EXPECT_NE(result.output.find("--from-snapshot FILE"), std::string::npos);
+}
+
 TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
     if (boost::filesystem::exists("/dev/mem")) {
         GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
