@@ -131,7 +131,7 @@ TEST_F(GetHardwareHashTest, DeepRegistryDumpOnASmallThreadStackGivesAnEmptyStrin
     std::memset(call.buffer, 'x', sizeof call.buffer);
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 512 * 1024), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, std::size_t{512} * 1024), 0);
     pthread_t thread;
     ASSERT_EQ(pthread_create(
                   &thread, &attributes,

@@ -61,6 +61,15 @@ std::string Nested(std::size_t levels, const std::string& open, const std::strin
     return text;
 }
 
+// `count` lines of "abc"; with their line feeds, or as the prepared text joins them.
+std::string LongLines(std::size_t count, bool lineFeeds = true) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += lineFeeds ? "abc\n" : "abc";
+    }
+    return text;
+}
+
 // "<plist>" with arrays inside, `levels` elements deep in all.
 std::string DeepPlist(std::size_t levels) {
     return "<plist>" + Nested(levels - 1, "<array>", "</array>") + "</plist>";
@@ -120,6 +129,10 @@ TEST(MacXMLToJSONParserTest, PreparesTheText) {
          "''{array:''{:'a'}}"},
         {"<plist><data>\n\tAB\n\tCD\n\t</data></plist>\n", "''{array:''{:'\tAB\tCD\t'}}"},
         {"<plist>\n\n<string>a\r\n</string></plist>", "''{array:''{:'a\r'}}"},
+        // The reader gets the text in chunks: line feeds and values run across their borders.
+        {"<plist><string>" + std::string(70000, '\n') + "x</string></plist>", "''{array:''{:'x'}}"},
+        {"<plist><string>" + LongLines(20000) + "</string></plist>",
+         "''{array:''{:'" + LongLines(20000, false) + "'}}"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Convert(c.text), c.expected) << c.text;
@@ -145,6 +158,10 @@ TEST(MacXMLToJSONParserTest, AppliesTheArrayAndDictionaryRules) {
          "<key>k</key><string>2</string><key>m</key><array/></dict>",
          "''{array:''{:''{k:'2',m:'',m:''}}}"},
         {"<dict><key>a.b</key><string>c</string></dict>", "''{array:''{:''{a:''{b:'c'}}}}"},
+        // A plain key and a path reach the same entries.
+        {"<dict><key>a.b</key><string>c</string><key>a</key><integer>1</integer>"
+         "<key>a.b</key><true/><key>a</key><dict/></dict>",
+         "''{array:''{:''{a:'1'{b:'true'},a:''}}}"},
         // An empty key is the dictionary itself; "a." is an empty key below "a".
         {"<dict><key></key><string>self</string><key>a.</key><string>v</string>"
          "<key>b.</key><dict><key>x</key><true/></dict></dict>",
@@ -196,7 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
                     NumberCase{"integer", "-18446744073709551615", ""},
                     NumberCase{"integer", "18446744073709551615x", ""},
                     NumberCase{"integer", "12abc", ""}, NumberCase{"integer", "1.5", ""},
-                    NumberCase{"integer", "", ""}, NumberCase{"integer", " ", ""},
+                    NumberCase{"integer", "\v-12\f\r", "-12"},
+                    NumberCase{"integer", "-0009223372036854775808", "-9223372036854775808"},
+                    NumberCase{"integer", "99999999999999999999", ""},
+                    NumberCase{"integer", "+-1", ""}, NumberCase{"integer", "- 1", ""},
+                    NumberCase{"integer", "1 2", ""}, NumberCase{"integer", "0x10", ""},
+                    NumberCase{"integer", "-", ""}, NumberCase{"integer", "", ""},
+                    NumberCase{"integer", " ", ""},
                     NumberCase{"real", "0.1", "0.10000000000000001"},
                     NumberCase{"real", "1e3", "1000"}, NumberCase{"real", "2.50", "2.5"},
                     NumberCase{"real", " 0.5 ", "0.5"}, NumberCase{"real", "1.5x", ""},
@@ -274,6 +297,13 @@ TEST(MacXMLToJSONParserTest, SearchFindsTheFirstNodeInPreOrder) {
     tree.put("first.id", "deep");
     tree.put("id", "own");
     EXPECT_EQ(parser.SearchNode(tree, "id")->data(), "own");
+
+    // Among equal keys the earliest added wins; a key with '.' is a path; "" is the tree.
+    tree.add("id", "later");
+    tree.put("deep.a.b", "path");
+    EXPECT_EQ(&*parser.SearchNode(tree, "id"), &tree.get_child("id"));
+    EXPECT_EQ(parser.SearchNode(tree, "a.b")->data(), "path");
+    EXPECT_EQ(&*parser.SearchNode(tree, ""), &tree);
 }
 
 // The depth limit counts elements as the reader sees them, whatever else the text holds.

@@ -32,7 +32,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::Write(const std::string& name, const std::string& content,
                            bool executable) const {
-    const std::string full = path + "/" + name;
+    std::string full = path + "/" + name;
     {
         std::ofstream out(full, std::ios::binary | std::ios::trunc);
         out << content;
