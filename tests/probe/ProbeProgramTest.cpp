@@ -118,6 +118,34 @@ TEST(ProbeInstall, InstalledProbeRunsBesideTheInstalledLibrary) {
                                           prefix.Path() + "/bin/grellanprobe'");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, ExpectedFallbackHash() + "\n");
+
+    // A C host built against the installed header binds the function at run time.
+    TempDir host;
+    const std::string source = host.Write("host.c", R"(#include <dlfcn.h>
+#include <stdio.h>
+#include <grellan/grellan.h>
+int main(int argc, char** argv) {
+    (void)argc;
+    void* lib = dlopen(argv[1], RTLD_LAZY);
+    if (lib == NULL) return 1;
+    GetHardwareHashFn get_hash = (GetHardwareHashFn)dlsym(lib, "GetHardwareHash");
+    if (get_hash == NULL) return 2;
+    char hash[33];
+    get_hash(hash, (int)sizeof hash);
+    printf("%s\n", hash);
+    return hash[0] == '\0' ? 3 : 0;
+}
+)");
+    const ProcessResult build =
+        RunShell(std::string("'") + GRELLAN_C_COMPILER + "' -std=c99 -Wall -Wextra -Werror " +
+                 GRELLAN_SANITIZE_FLAGS + " -I'" + prefix.Path() + "/include' '" + source +
+                 "' -o '" + host.Path() + "/host' -ldl 2>&1");
+    ASSERT_EQ(build.status, 0) << build.output;
+    const ProcessResult hosted =
+        RunShell("PATH='" + tools.Directory() + ":/usr/bin:/bin' '" + host.Path() + "/host' '" +
+                 prefix.Path() + "/bin/libgrellan.dylib'");
+    EXPECT_EQ(hosted.status, 0);
+    EXPECT_EQ(hosted.output, ExpectedFallbackHash() + "\n");
 }
 
 }  // namespace
