@@ -198,6 +198,17 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
         EXPECT_TRUE(HasStep(scan, "legacy scan: cannot map 0xE7FF0"));
     }
+    {
+        // One that ends inside a page: that last page still maps, as the 32
+        // bytes of its first probes would, and the entry point in it is found.
+        MemoryImage image(0xE8020);
+        image.Put(0x1000, kTableA);
+        image.Put(0xE8000, EntryPoint21(2, 6, kTableA.size(), 0x1000, 0x26));
+        const ScanPaths paths(dir, image.Save(dir));
+        SmBiosUnix scan;
+        EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 6, kTableA, 0x26));
+        EXPECT_TRUE(HasStep(scan, "legacy scan: cannot map 0xE8FF0"));
+    }
 }
 
 TEST(SmBiosUnixEfiScan, ReadsTheStartAddressFromTheTableAtLine) {
