@@ -1,0 +1,200 @@
+#include "BenchInputs.h"
+
+#include <cstring>
+
+namespace grellan::bench {
+
+namespace {
+
+void Add(Bytes& table, std::uint8_t type, std::uint16_t handle, const Bytes& formatted,
+         const std::vector<std::string>& strings) {
+    table.push_back(type);
+    table.push_back(static_cast<std::uint8_t>(4 + formatted.size()));
+    table.push_back(static_cast<std::uint8_t>(handle));
+    table.push_back(static_cast<std::uint8_t>(handle >> 8));
+    table.insert(table.end(), formatted.begin(), formatted.end());
+    for (const std::string& s : strings) {
+        table.insert(table.end(), s.begin(), s.end());
+        table.push_back(0);
+    }
+    if (strings.empty()) {
+        table.push_back(0);
+    }
+    table.push_back(0);
+}
+
+Bytes Formatted(std::size_t length,
+                std::initializer_list<std::pair<std::size_t, std::uint8_t>> at) {
+    Bytes formatted(length - 4, 0);
+    for (const auto& [offset, value] : at) {
+        formatted[offset - 4] = value;
+    }
+    return formatted;
+}
+
+void Le(Bytes& out, std::size_t offset, std::uint64_t value, int n) {
+    for (int i = 0; i < n; ++i) {
+        out[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+}  // namespace
+
+Bytes BenchInputs::RealisticTable() {
+    Bytes t;
+    std::uint16_t handle = 0;
+    Add(t, 0, handle++, Formatted(0x1A, {{0x04, 1}, {0x05, 2}, {0x08, 3}}),
+        {"Apple Inc.", "1916.80.2.0.0 (iBridge: 20.16.4252.0.0,0)", "03/06/2026"});
+    Add(t, 1, handle++,
+        Formatted(0x1B, {{0x04, 1}, {0x05, 2}, {0x06, 3}, {0x07, 4}, {0x19, 5}, {0x1A, 6}}),
+        {"Apple Inc.", "MacBookPro16,1", "1.0", "C02XK0AAJGH5", "System SKU#", "Mac"});
+    Add(t, 2, handle++, Formatted(0x0F, {{0x04, 1}, {0x05, 2}, {0x07, 3}, {0x08, 4}, {0x0A, 5}}),
+        {"Apple Inc.", "Mac-E1008331FDC96864", "C0290250NQ7GWJHAB", "Base Board Asset Tag",
+         "Part Component"});
+    Add(t, 3, handle++, Formatted(0x15, {{0x04, 1}, {0x05, 0x0A}, {0x06, 2}, {0x07, 3}, {0x08, 4}}),
+        {"Apple Inc.", "Mac-E1008331FDC96864", "C02XK0AAJGH5", "Asset Tag#"});
+    for (int cpu = 0; cpu < 2; ++cpu) {
+        Add(t, 4, handle++,
+            Formatted(0x30, {{0x04, 1}, {0x07, 2}, {0x10, 3}, {0x20, 4}, {0x21, 5}, {0x22, 6}}),
+            {"U3E1", "Intel(R) Corporation", "Intel(R) Core(TM) i9-9880H CPU @ 2.30GHz",
+             cpu == 0 ? "0000-0000-0000-0001" : "0000-0000-0000-0002", "Not Specified",
+             "Not Specified"});
+    }
+    for (int cache = 0; cache < 6; ++cache) {
+        Add(t, 7, handle++, Formatted(0x1B, {{0x04, 1}}),
+            {"L" + std::to_string(cache % 3 + 1) + " Cache"});
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        Add(t, 9, handle++, Formatted(0x11, {{0x04, 1}}), {"PCI Slot " + std::to_string(slot)});
+    }
+    for (int dimm = 0; dimm < 8; ++dimm) {
+        Add(t, 17, handle++,
+            Formatted(0x28, {{0x10, 1}, {0x11, 2}, {0x17, 3}, {0x18, 4}, {0x19, 5}, {0x1A, 6}}),
+            {"DIMM" + std::to_string(dimm), "BANK " + std::to_string(dimm / 2), "Micron",
+             "3C1B" + std::to_string(1000 + dimm), "Asset Tag", "MT40A1G16KD-062E:E"});
+    }
+    while (t.size() < 4096 - 64) {
+        Add(t, 11, handle++, Formatted(0x05, {{0x04, 4}}),
+            {"OEM string one", "OEM string two", "OEM string three", "Apple ROM Info"});
+    }
+    Add(t, 127, handle++, {}, {});
+    return t;
+}
+
+Bytes BenchInputs::RegistryEntryPoint(const Bytes& table) {
+    Bytes eps(31, 0);
+    std::memcpy(eps.data(), "_SM_", 4);
+    eps[6] = 2;
+    eps[7] = 8;
+    std::memcpy(eps.data() + 0x10, "_DMI_", 5);
+    Le(eps, 0x16, table.size(), 2);
+    eps[0x1E] = 0x28;
+    return eps;
+}
+
+Bytes BenchInputs::MemoryImage(const Bytes& table) {
+    constexpr std::size_t kTableAddress = 0xF1000;
+    constexpr std::size_t kEntryPoint = 0xFA000;
+    Bytes image(0x100000, 0);
+    std::memcpy(image.data() + kTableAddress, table.data(), table.size());
+    std::uint8_t* ep = image.data() + kEntryPoint;
+    std::memcpy(ep, "_SM_", 4);
+    ep[5] = 0x1F;
+    ep[6] = 2;
+    ep[7] = 8;
+    ep[8] = 0xFF;
+    std::memcpy(ep + 0x10, "_DMI_", 5);
+    Bytes fields(31, 0);
+    std::memcpy(fields.data(), ep, 31);
+    Le(fields, 0x16, table.size(), 2);
+    Le(fields, 0x18, kTableAddress, 4);
+    Le(fields, 0x1C, 60, 2);  // number of structures (informational)
+    fields[0x1E] = 0x28;
+    unsigned sum = 0;
+    for (std::size_t i = 0x10; i < 0x1F; ++i) {
+        sum += i == 0x15 ? 0 : fields[i];
+    }
+    fields[0x15] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+    unsigned all = 0;
+    for (std::size_t i = 0; i < 0x1F; ++i) {
+        all += i == 4 ? 0 : fields[i];
+    }
+    fields[4] = static_cast<std::uint8_t>(0x100 - (all & 0xFF));
+    std::memcpy(ep, fields.data(), 31);
+    return image;
+}
+
+std::string BenchInputs::Base64Text(std::size_t size) {
+    static const char* const kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve(size + size / 60 * 2);
+    std::uint32_t state = 12345;
+    while (text.size() < size) {
+        text += "\t\t";
+        for (int i = 0; i < 60 && text.size() < size; ++i) {
+            state = state * 1103515245 + 12345;
+            text += kAlphabet[(state >> 16) & 63];
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::string BenchInputs::RegistryDump(std::size_t size) {
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n<dict>\n";
+    std::size_t entry = 0;
+    // One device node with its properties and a few children, `depth` deep.
+    auto node = [&out, &entry](auto&& self, int depth, const std::string& indent) -> void {
+        const std::string id = std::to_string(entry++);
+        out += indent + "<key>IOObjectClass</key>\n" + indent + "<string>IOService</string>\n";
+        out += indent + "<key>IORegistryEntryID</key>\n" + indent + "<integer>" +
+               std::to_string(4294967296ULL + entry) + "</integer>\n";
+        out += indent + "<key>IOObjectRetainCount</key>\n" + indent + "<integer>" +
+               std::to_string(entry % 17) + "</integer>\n";
+        out += indent + "<key>name</key>\n" + indent + "<data>\n" + indent + "ZGV2aWNlLQ" + "==\n" +
+               indent + "</data>\n";
+        out += indent + "<key>compatible</key>\n" + indent + "<data>\n" + indent +
+               "YXBwbGUsZGV2aWNlLXR5cGUtMQBhcHBsZSxnZW5lcmljAA==\n" + indent + "</data>\n";
+        out += indent + "<key>IOName</key>\n" + indent + "<string>device-" + id + "</string>\n";
+        out += indent + "<key>IOBusyInterest</key>\n" + indent +
+               "<string>IOCommand is not serializable</string>\n";
+        out += indent + "<key>reg</key>\n" + indent + "<data>\n" + indent +
+               "AAAAAAEAAAAAAAAAAEAAAAAAAAA=\n" + indent + "</data>\n";
+        out += indent + "<key>IOPowerManagement</key>\n" + indent + "<dict>\n" + indent +
+               "\t<key>CurrentPowerState</key>\n" + indent + "\t<integer>2</integer>\n" + indent +
+               "\t<key>DevicePowerState</key>\n" + indent + "\t<integer>2</integer>\n" + indent +
+               "\t<key>CapabilityFlags</key>\n" + indent + "\t<integer>32768</integer>\n" + indent +
+               "\t<key>IsUsable</key>\n" + indent + "\t<true/>\n" + indent + "</dict>\n";
+        if (depth > 0) {
+            out += indent + "<key>IORegistryEntryChildren</key>\n" + indent + "<array>\n";
+            for (int child = 0; child < 3; ++child) {
+                out += indent + "\t<dict>\n";
+                self(self, depth - 1, indent + "\t\t");
+                out += indent + "\t</dict>\n";
+            }
+            out += indent + "</array>\n";
+        }
+    };
+    out += "\t<key>IORegistryEntryChildren</key>\n\t<array>\n";
+    while (out.size() < size) {
+        out += "\t\t<dict>\n";
+        node(node, 4, "\t\t\t");
+        out += "\t\t</dict>\n";
+    }
+    // The key the fallback looks for sits near the end of the dump.
+    out +=
+        "\t\t<dict>\n\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformDevice</string>\n"
+        "\t\t\t<key>unique-chip-id</key>\n\t\t\t<data>\n\t\t\tAQIDBAUGBwg=\n\t\t\t</data>\n"
+        "\t\t</dict>\n";
+    out +=
+        "\t</array>\n\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
+        "</dict>\n</plist>\n";
+    return out;
+}
+
+}  // namespace grellan::bench
