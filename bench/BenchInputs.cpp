@@ -1,27 +1,13 @@
 #include "BenchInputs.h"
 
-#include <cstring>
+#include <algorithm>
+
+#include "MemoryImage.h"
+#include "TableBuilder.h"
 
 namespace grellan::bench {
 
 namespace {
-
-void Add(Bytes& table, std::uint8_t type, std::uint16_t handle, const Bytes& formatted,
-         const std::vector<std::string>& strings) {
-    table.push_back(type);
-    table.push_back(static_cast<std::uint8_t>(4 + formatted.size()));
-    table.push_back(static_cast<std::uint8_t>(handle));
-    table.push_back(static_cast<std::uint8_t>(handle >> 8));
-    table.insert(table.end(), formatted.begin(), formatted.end());
-    for (const std::string& s : strings) {
-        table.insert(table.end(), s.begin(), s.end());
-        table.push_back(0);
-    }
-    if (strings.empty()) {
-        table.push_back(0);
-    }
-    table.push_back(0);
-}
 
 Bytes Formatted(std::size_t length,
                 std::initializer_list<std::pair<std::size_t, std::uint8_t>> at) {
@@ -32,95 +18,70 @@ Bytes Formatted(std::size_t length,
     return formatted;
 }
 
-void Le(Bytes& out, std::size_t offset, std::uint64_t value, int n) {
-    for (int i = 0; i < n; ++i) {
-        out[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
 }  // namespace
 
 Bytes BenchInputs::RealisticTable() {
-    Bytes t;
+    grellan::testing::TableBuilder t;
     std::uint16_t handle = 0;
-    Add(t, 0, handle++, Formatted(0x1A, {{0x04, 1}, {0x05, 2}, {0x08, 3}}),
-        {"Apple Inc.", "1916.80.2.0.0 (iBridge: 20.16.4252.0.0,0)", "03/06/2026"});
-    Add(t, 1, handle++,
-        Formatted(0x1B, {{0x04, 1}, {0x05, 2}, {0x06, 3}, {0x07, 4}, {0x19, 5}, {0x1A, 6}}),
-        {"Apple Inc.", "MacBookPro16,1", "1.0", "C02XK0AAJGH5", "System SKU#", "Mac"});
-    Add(t, 2, handle++, Formatted(0x0F, {{0x04, 1}, {0x05, 2}, {0x07, 3}, {0x08, 4}, {0x0A, 5}}),
-        {"Apple Inc.", "Mac-E1008331FDC96864", "C0290250NQ7GWJHAB", "Base Board Asset Tag",
-         "Part Component"});
-    Add(t, 3, handle++, Formatted(0x15, {{0x04, 1}, {0x05, 0x0A}, {0x06, 2}, {0x07, 3}, {0x08, 4}}),
-        {"Apple Inc.", "Mac-E1008331FDC96864", "C02XK0AAJGH5", "Asset Tag#"});
+    t.Add(0, handle++, Formatted(0x1A, {{0x04, 1}, {0x05, 2}, {0x08, 3}}),
+          {"Apple Inc.", "1916.80.2.0.0 (iBridge: 20.16.4252.0.0,0)", "03/06/2026"});
+    t.Add(1, handle++,
+          Formatted(0x1B, {{0x04, 1}, {0x05, 2}, {0x06, 3}, {0x07, 4}, {0x19, 5}, {0x1A, 6}}),
+          {"Apple Inc.", "MacBookPro16,1", "1.0", "C02XK0AAJGH5", "System SKU#", "Mac"});
+    t.Add(2, handle++, Formatted(0x0F, {{0x04, 1}, {0x05, 2}, {0x07, 3}, {0x08, 4}, {0x0A, 5}}),
+          {"Apple Inc.", "Mac-E1008331FDC96864", "C0290250NQ7GWJHAB", "Base Board Asset Tag",
+           "Part Component"});
+    t.Add(3, handle++, Formatted(0x15, {{0x04, 1}, {0x05, 0x0A}, {0x06, 2}, {0x07, 3}, {0x08, 4}}),
+          {"Apple Inc.", "Mac-E1008331FDC96864", "C02XK0AAJGH5", "Asset Tag#"});
     for (int cpu = 0; cpu < 2; ++cpu) {
-        Add(t, 4, handle++,
-            Formatted(0x30, {{0x04, 1}, {0x07, 2}, {0x10, 3}, {0x20, 4}, {0x21, 5}, {0x22, 6}}),
-            {"U3E1", "Intel(R) Corporation", "Intel(R) Core(TM) i9-9880H CPU @ 2.30GHz",
-             cpu == 0 ? "0000-0000-0000-0001" : "0000-0000-0000-0002", "Not Specified",
-             "Not Specified"});
+        t.Add(4, handle++,
+              Formatted(0x30, {{0x04, 1}, {0x07, 2}, {0x10, 3}, {0x20, 4}, {0x21, 5}, {0x22, 6}}),
+              {"U3E1", "Intel(R) Corporation", "Intel(R) Core(TM) i9-9880H CPU @ 2.30GHz",
+               cpu == 0 ? "0000-0000-0000-0001" : "0000-0000-0000-0002", "Not Specified",
+               "Not Specified"});
     }
     for (int cache = 0; cache < 6; ++cache) {
-        Add(t, 7, handle++, Formatted(0x1B, {{0x04, 1}}),
-            {"L" + std::to_string(cache % 3 + 1) + " Cache"});
+        t.Add(7, handle++, Formatted(0x1B, {{0x04, 1}}),
+              {"L" + std::to_string(cache % 3 + 1) + " Cache"});
     }
     for (int slot = 0; slot < 8; ++slot) {
-        Add(t, 9, handle++, Formatted(0x11, {{0x04, 1}}), {"PCI Slot " + std::to_string(slot)});
+        t.Add(9, handle++, Formatted(0x11, {{0x04, 1}}), {"PCI Slot " + std::to_string(slot)});
     }
     for (int dimm = 0; dimm < 8; ++dimm) {
-        Add(t, 17, handle++,
-            Formatted(0x28, {{0x10, 1}, {0x11, 2}, {0x17, 3}, {0x18, 4}, {0x19, 5}, {0x1A, 6}}),
-            {"DIMM" + std::to_string(dimm), "BANK " + std::to_string(dimm / 2), "Micron",
-             "3C1B" + std::to_string(1000 + dimm), "Asset Tag", "MT40A1G16KD-062E:E"});
+        t.Add(17, handle++,
+              Formatted(0x28, {{0x10, 1}, {0x11, 2}, {0x17, 3}, {0x18, 4}, {0x19, 5}, {0x1A, 6}}),
+              {"DIMM" + std::to_string(dimm), "BANK " + std::to_string(dimm / 2), "Micron",
+               "3C1B" + std::to_string(1000 + dimm), "Asset Tag", "MT40A1G16KD-062E:E"});
     }
-    while (t.size() < 4096 - 64) {
-        Add(t, 11, handle++, Formatted(0x05, {{0x04, 4}}),
-            {"OEM string one", "OEM string two", "OEM string three", "Apple ROM Info"});
+    while (t.Table().size() < 4096 - 64) {
+        t.Add(11, handle++, Formatted(0x05, {{0x04, 4}}),
+              {"OEM string one", "OEM string two", "OEM string three", "Apple ROM Info"});
     }
-    Add(t, 127, handle++, {}, {});
-    return t;
+    t.Add(127, handle++, {}, {});
+    return t.Table();
 }
 
 Bytes BenchInputs::RegistryEntryPoint(const Bytes& table) {
-    Bytes eps(31, 0);
-    std::memcpy(eps.data(), "_SM_", 4);
-    eps[6] = 2;
-    eps[7] = 8;
-    std::memcpy(eps.data() + 0x10, "_DMI_", 5);
-    Le(eps, 0x16, table.size(), 2);
-    eps[0x1E] = 0x28;
-    return eps;
+    return grellan::testing::EntryPoint21(2, 8, static_cast<std::uint16_t>(table.size()), 0, 0x28);
 }
 
 Bytes BenchInputs::MemoryImage(const Bytes& table) {
     constexpr std::size_t kTableAddress = 0xF1000;
     constexpr std::size_t kEntryPoint = 0xFA000;
     Bytes image(0x100000, 0);
-    std::memcpy(image.data() + kTableAddress, table.data(), table.size());
-    std::uint8_t* ep = image.data() + kEntryPoint;
-    std::memcpy(ep, "_SM_", 4);
-    ep[5] = 0x1F;
-    ep[6] = 2;
-    ep[7] = 8;
-    ep[8] = 0xFF;
-    std::memcpy(ep + 0x10, "_DMI_", 5);
-    Bytes fields(31, 0);
-    std::memcpy(fields.data(), ep, 31);
-    Le(fields, 0x16, table.size(), 2);
-    Le(fields, 0x18, kTableAddress, 4);
-    Le(fields, 0x1C, 60, 2);  // number of structures (informational)
-    fields[0x1E] = 0x28;
-    unsigned sum = 0;
-    for (std::size_t i = 0x10; i < 0x1F; ++i) {
-        sum += i == 0x15 ? 0 : fields[i];
+    std::copy(table.begin(), table.end(), image.begin() + kTableAddress);
+    // dmidecode reads as many structures as the entry point counts.
+    std::uint16_t structures = 0;
+    for (std::size_t at = 0; at + 4 <= table.size(); ++structures) {
+        at += table[at + 1];
+        while (at + 1 < table.size() && (table[at] != 0 || table[at + 1] != 0)) {
+            ++at;
+        }
+        at += 2;
     }
-    fields[0x15] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    unsigned all = 0;
-    for (std::size_t i = 0; i < 0x1F; ++i) {
-        all += i == 4 ? 0 : fields[i];
-    }
-    fields[4] = static_cast<std::uint8_t>(0x100 - (all & 0xFF));
-    std::memcpy(ep, fields.data(), 31);
+    const Bytes ep = grellan::testing::EntryPoint21(2, 8, static_cast<std::uint16_t>(table.size()),
+                                                    kTableAddress, 0x28, true, structures);
+    std::copy(ep.begin(), ep.end(), image.begin() + kEntryPoint);
     return image;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FirmwarePathsOverride.h"
+#include "MemoryImage.h"
 #include "RegistryStandIn.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
@@ -33,12 +34,7 @@ TEST(GetHardwareHashConcurrency, EightThreadsAgree) {
                             .AddSerial(4, 3, "P")
                             .AddEnd()
                             .Table();
-    Bytes eps(31, 0);
-    std::memcpy(eps.data(), "_SM_", 4);
-    eps[6] = 2;
-    eps[7] = 8;
-    eps[0x16] = static_cast<std::uint8_t>(table.size());
-    eps[0x1E] = 0x28;
+    const Bytes eps = grellan::testing::EntryPoint21(2, 8, table.size(), 0, 0x28);
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", eps);
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
     const std::string expected = grellan::testing::ReferenceMd5("CSP");

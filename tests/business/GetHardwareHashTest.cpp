@@ -7,6 +7,7 @@
 
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
+#include "MemoryImage.h"
 #include "RegistryStandIn.h"
 #include "ScopedEnvironment.h"
 #include "TableBuilder.h"
@@ -20,19 +21,6 @@ using grellan::testing::ReferenceMd5;
 using grellan::testing::TableBuilder;
 namespace platform = tirsel::kvl::agent::driver::platform;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
-
-// A 2.1 entry point as the registry publishes it.
-Bytes EntryPoint(std::uint8_t major, std::uint8_t minor, std::size_t tableLength) {
-    Bytes eps(31, 0);
-    std::memcpy(eps.data(), "_SM_", 4);
-    eps[6] = major;
-    eps[7] = minor;
-    std::memcpy(eps.data() + 0x10, "_DMI_", 5);
-    eps[0x16] = static_cast<std::uint8_t>(tableLength);
-    eps[0x17] = static_cast<std::uint8_t>(tableLength >> 8);
-    eps[0x1E] = static_cast<std::uint8_t>((major << 4) | minor);
-    return eps;
-}
 
 platform::FirmwarePathSet NoMemoryDevice() {
     platform::FirmwarePathSet paths;
@@ -50,7 +38,8 @@ protected:
                                 .AddSerial(4, 4, "CPU-0004")
                                 .AddEnd()
                                 .Table();
-        standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", EntryPoint(2, 7, table.size()));
+        standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS",
+                                 grellan::testing::EntryPoint21(2, 7, table.size(), 0, 0x27));
         standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
         expected = ReferenceMd5("CHASSIS-0003SYSTEM-0001BOARD-0002CPU-0004");
     }

@@ -6,29 +6,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "MemoryImage.h"
 #include "TableBuilder.h"
 
 namespace {
 
 using grellan::testing::Bytes;
+using grellan::testing::EntryPoint3;
 using grellan::testing::TableBuilder;
 using tirsel::kvl::agent::driver::inspect::DmiImage;
-
-Bytes EntryPoint3(std::uint8_t major, std::uint8_t minor, std::uint32_t maxLength,
-                  std::uint64_t address) {
-    Bytes ep(0x18, 0);
-    std::memcpy(ep.data(), "_SM3_", 5);
-    ep[6] = 0x18;
-    ep[7] = major;
-    ep[8] = minor;
-    for (int i = 0; i < 4; ++i) {
-        ep[0x0C + i] = static_cast<std::uint8_t>(maxLength >> (8 * i));
-    }
-    for (int i = 0; i < 8; ++i) {
-        ep[0x10 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-    }
-    return ep;
-}
 
 Bytes DumpBin(const Bytes& ep, const Bytes& table) {
     Bytes image = ep;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FakeMacTools.h"
+#include "MemoryImage.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 
@@ -42,35 +43,6 @@ Bytes TwoProcessorTable() {
 // The digest input of TwoProcessorTable: the system serial's blank at the end
 // is trimmed and the control byte becomes a blank.
 const std::string kTwoProcessorInput = "CH-9SYS 42MB 7CPU-ACPU-B";
-
-Bytes Le(std::uint64_t value, std::size_t n) {
-    Bytes out;
-    for (std::size_t i = 0; i < n; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-    return out;
-}
-
-// A 2.1 entry point whose "_DMI_" part passes its checksum.
-Bytes EntryPoint21(std::uint8_t major, std::uint8_t minor, std::size_t length,
-                   std::uint32_t address) {
-    Bytes ep(32, 0);
-    std::memcpy(ep.data(), "_SM_", 4);
-    ep[6] = major;
-    ep[7] = minor;
-    std::memcpy(ep.data() + 16, "_DMI_", 5);
-    const Bytes len = Le(length, 2);
-    const Bytes addr = Le(address, 4);
-    std::copy(len.begin(), len.end(), ep.begin() + 0x16);
-    std::copy(addr.begin(), addr.end(), ep.begin() + 0x18);
-    ep[0x1E] = static_cast<std::uint8_t>((major << 4) | minor);
-    unsigned sum = 0;
-    for (std::size_t i = 16; i < 31; ++i) {
-        sum += ep[i];
-    }
-    ep[0x15] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    return ep;
-}
 
 std::string AsText(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -113,7 +85,8 @@ TEST(InspectSnapshot, Version22LeavesProcessorsOut) {
 TEST(InspectDmi, DumpBinFile) {
     const TempDir dir;
     const Bytes table = TwoProcessorTable();
-    Bytes image = EntryPoint21(2, 7, table.size(), 32);
+    Bytes image = grellan::testing::EntryPoint21(2, 7, table.size(), 32, 0x27);
+    image.resize(32, 0);  // the dump-bin layout puts the table at 32
     image.insert(image.end(), table.begin(), table.end());
     const std::string file = dir.Write("dump.bin", AsText(image));
     const nlohmann::json json = Json(RunShell(Inspect("--json --from-dmi '" + file + "'")));
@@ -125,11 +98,8 @@ TEST(InspectDmi, DumpBinFile) {
 TEST(InspectDmi, RawTableWithSysfsEntryPoint) {
     const TempDir dir;
     const Bytes table = TwoProcessorTable();
-    Bytes ep3 = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 2, 0, 1, 0};
-    const Bytes max = Le(table.size() + 100, 4);  // a maximum, not the exact size
-    ep3.insert(ep3.end(), max.begin(), max.end());
-    const Bytes address = Le(0xBFF00000, 8);
-    ep3.insert(ep3.end(), address.begin(), address.end());
+    // The stated length is a maximum, not the table's exact size.
+    const Bytes ep3 = grellan::testing::EntryPoint3(3, 2, table.size() + 100, 0xBFF00000);
     dir.Write("smbios_entry_point", AsText(ep3));
     const std::string file = dir.Write("DMI", AsText(table));
     const ProcessResult result = RunShell(Inspect("--json --from-dmi '" + file + "'"));

@@ -15,7 +15,7 @@ namespace grellan::testing {
 // The 31-byte 2.1 entry point, both checksums correct unless told otherwise.
 inline Bytes EntryPoint21(std::uint8_t major, std::uint8_t minor, std::uint16_t tableLength,
                           std::uint32_t tableAddress, std::uint8_t bcdRevision,
-                          bool goodIntermediateChecksum = true) {
+                          bool goodIntermediateChecksum = true, std::uint16_t structures = 1) {
     Bytes ep(0x1F, 0);
     std::memcpy(ep.data(), "_SM_", 4);
     ep[0x05] = 0x1F;
@@ -27,7 +27,9 @@ inline Bytes EntryPoint21(std::uint8_t major, std::uint8_t minor, std::uint16_t 
     for (int i = 0; i < 4; ++i) {
         ep[0x18 + i] = static_cast<std::uint8_t>(tableAddress >> (8 * i));
     }
-    ep[0x1C] = 1;  // number of structures; nothing reads it
+    // Number of structures: the library ignores it, dmidecode stops after it.
+    ep[0x1C] = static_cast<std::uint8_t>(structures);
+    ep[0x1D] = static_cast<std::uint8_t>(structures >> 8);
     ep[0x1E] = bcdRevision;
     std::uint8_t sum = 0;
     for (std::size_t i = 0x10; i < 0x1F; ++i) {
@@ -39,6 +41,23 @@ inline Bytes EntryPoint21(std::uint8_t major, std::uint8_t minor, std::uint16_t 
         sum = static_cast<std::uint8_t>(sum + byte);
     }
     ep[0x04] = static_cast<std::uint8_t>(0x100 - sum);
+    return ep;
+}
+
+// The 24-byte 64-bit (SMBIOS 3) entry point.
+inline Bytes EntryPoint3(std::uint8_t major, std::uint8_t minor, std::uint32_t maxLength,
+                         std::uint64_t address) {
+    Bytes ep(0x18, 0);
+    std::memcpy(ep.data(), "_SM3_", 5);
+    ep[6] = 0x18;
+    ep[7] = major;
+    ep[8] = minor;
+    for (int i = 0; i < 4; ++i) {
+        ep[0x0C + i] = static_cast<std::uint8_t>(maxLength >> (8 * i));
+    }
+    for (int i = 0; i < 8; ++i) {
+        ep[0x10 + i] = static_cast<std::uint8_t>(address >> (8 * i));
+    }
     return ep;
 }
 
