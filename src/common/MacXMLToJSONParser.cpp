@@ -367,14 +367,17 @@ boost::optional<unsigned long long> UnsignedBeyondSignedRange(const std::string&
 // The tree copies whatever it is given to append (it has no moves), so entries are
 // appended empty, from ready-made empty parts, and filled in place. Subtrees are built
 // apart and swapped into place: inserting them would copy every level again.
+// Both are built once and never destroyed: a conversion running on a host's
+// thread while the process exits must not meet a destroyed one.
 const pt::ptree& EmptyTree() {
-    static const pt::ptree empty;
-    return empty;
+    static const pt::ptree* const empty = new pt::ptree();
+    return *empty;
 }
 
 const pt::ptree::value_type& EmptyUnnamedEntry() {
-    static const pt::ptree::value_type entry(std::string(), EmptyTree());
-    return entry;
+    static const pt::ptree::value_type* const entry =
+        new pt::ptree::value_type(std::string(), EmptyTree());
+    return *entry;
 }
 
 // A new unnamed entry at the end of `target`.

@@ -14,9 +14,11 @@ std::atomic<const FirmwarePathSet*> overridden{nullptr};
 }  // namespace
 
 const FirmwarePathSet& CurrentFirmwarePaths() {
-    static const FirmwarePathSet fixed;
+    // Built once and never destroyed, so a host thread acquiring a table while
+    // the process exits still finds it.
+    static const FirmwarePathSet* const fixed = new FirmwarePathSet();
     const FirmwarePathSet* paths = overridden.load(std::memory_order_acquire);
-    return paths != nullptr ? *paths : fixed;
+    return paths != nullptr ? *paths : *fixed;
 }
 
 bool PathExists(const std::string& path) {
