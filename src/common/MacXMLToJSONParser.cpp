@@ -303,7 +303,7 @@ protected:
 private:
     const std::string& text;
     std::size_t next;
-    std::array<char, 64 * 1024> chunk{};
+    std::array<char, std::size_t{64} * 1024> chunk{};
 };
 
 bool IsClassicSpace(char c) {
