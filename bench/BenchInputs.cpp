@@ -37,8 +37,8 @@ Bytes BenchInputs::RealisticTable() {
         t.Add(4, handle++,
               Formatted(0x30, {{0x04, 1}, {0x07, 2}, {0x10, 3}, {0x20, 4}, {0x21, 5}, {0x22, 6}}),
               {"U3E1", "Intel(R) Corporation", "Intel(R) Core(TM) i9-9880H CPU @ 2.30GHz",
-               cpu == 0 ? "0000-0000-0000-0001" : "0000-0000-0000-0002", "Not Specified",
-               "Not Specified"});
+               cpu == 0 ? "0000-0000-0000-0001" : "0000-0000-0000-0002", "To Be Filled By O.E.M.",
+               "To Be Filled By O.E.M."});
     }
     for (int cache = 0; cache < 6; ++cache) {
         t.Add(7, handle++, Formatted(0x1B, {{0x04, 1}}),
