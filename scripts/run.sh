@@ -13,4 +13,11 @@ if [ -x build/bin/grellaninspect ]; then
   echo "== grellaninspect"
   build/bin/grellaninspect || true
 fi
+# Status 3 is the probe's answer on a machine without a fingerprint source
+# (grellaninspect said why); anything else but 0 means it could not run.
+if [ "$status" -eq 3 ]; then
+  echo "== no fingerprint on this machine; for one from a table snapshot, run:"
+  echo "   build/bin/grellaninspect --from-snapshot examples/smbios-2.8-two-cpus.snapshot"
+  exit 0
+fi
 exit "$status"
