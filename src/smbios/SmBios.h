@@ -181,6 +181,13 @@ public:
 
 std::ostream& operator<<(std::ostream& os, const SmBios& table);
 
+// The firmware layouts fix where each serial number's string number lies.
+static_assert(offsetof(SmBios::_SYSTEM, SerialNumber) == 0x07);
+static_assert(offsetof(SmBios::_BASEBOARD, SerialNumber) == 0x07);
+static_assert(offsetof(SmBios::_CHASSIS, SerialNumber) == 0x07);
+static_assert(offsetof(SmBios::_PROCESSOR, SerialNumber) == 0x20);
+static_assert(sizeof(SmBios::_HEADER) == 4);
+
 // Size of the prefix in front of the structure table in the held bytes.
 constexpr std::size_t kTablePrefixSize = 16;
 
