@@ -34,9 +34,7 @@ std::string WriteTemp(const Bytes& bytes) {
 
 void BM_GetHardwareHash_Registry4KiB(benchmark::State& state) {
     const standin::ScopedRegistry registry;
-    platform::FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    const platform::ScopedFirmwarePaths scoped(paths);
+    const platform::ScopedFirmwarePaths scoped(platform::WithoutMemoryDevice());
     const Bytes table = BenchInputs::RealisticTable();
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", BenchInputs::RegistryEntryPoint(table));
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
@@ -51,10 +49,7 @@ BENCHMARK(BM_GetHardwareHash_Registry4KiB)->Unit(benchmark::kMicrosecond);
 
 void BM_GetHardwareHash_LegacyScan1MiB(benchmark::State& state) {
     const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
-    platform::FirmwarePathSet paths;
-    paths.memoryDevice = image;
-    paths.exists = [image](const std::string& path) { return path == image; };
-    const platform::ScopedFirmwarePaths scoped(paths);
+    const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(image));
     char buffer[256];
     for (auto _ : state) {
         GetHardwareHash(buffer, sizeof buffer);

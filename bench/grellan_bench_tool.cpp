@@ -66,10 +66,7 @@ int main(int argc, char** argv) {
         return found ? 0 : 1;
     }
     if (command == "scan") {
-        platform::FirmwarePathSet paths;
-        paths.memoryDevice = path;
-        paths.exists = [path](const std::string& p) { return p == path; };
-        const platform::ScopedFirmwarePaths scoped(paths);
+        const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(path));
         char buffer[33];
         GetHardwareHash(buffer, sizeof buffer);
         std::cout << buffer << "\n";

@@ -33,8 +33,7 @@ struct Image {
             std::abort();
         }
         path = pattern;
-        paths.memoryDevice = path;
-        paths.exists = [device = path](const std::string& p) { return p == device; };
+        paths = platform::MemoryDeviceAt(path);
     }
     ~Image() {
         close(fd);

@@ -4,15 +4,11 @@
 #include <cstring>
 
 #include "common/TirselFunctions.h"
+#include "smbios/EntryPoint.h"
 
 namespace tirsel::kvl::agent::driver::smbios {
 
 namespace {
-
-std::uint32_t ReadLe32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Size of the structure starting at `start`: formatted area plus string-set,
 // up to and including the last zero byte of its terminator. Zero when the
@@ -102,7 +98,7 @@ void SmBios::Map() {
     if (data.size() < kTablePrefixSize) {
         return;
     }
-    const std::uint64_t stated = ReadLe32(data.data() + 4);
+    const std::uint64_t stated = firmware::ReadLe32(data.data() + 4);
     const std::size_t end =
         static_cast<std::size_t>(std::min<std::uint64_t>(kTablePrefixSize + stated, data.size()));
     std::size_t start = kTablePrefixSize;

@@ -24,9 +24,7 @@ namespace standin = tirsel::kvl::agent::driver::platform::standin;
 // ThreadSanitizer, no data race).
 TEST(GetHardwareHashConcurrency, EightThreadsAgree) {
     const standin::ScopedRegistry registry;
-    platform::FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    const platform::ScopedFirmwarePaths scoped(paths);
+    const platform::ScopedFirmwarePaths scoped(platform::WithoutMemoryDevice());
 
     const Bytes table = TableBuilder()
                             .AddSerial(3, 1, "C")

@@ -22,12 +22,6 @@ using grellan::testing::TableBuilder;
 namespace platform = tirsel::kvl::agent::driver::platform;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
-platform::FirmwarePathSet NoMemoryDevice() {
-    platform::FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    return paths;
-}
-
 class GetHardwareHashTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,7 +39,7 @@ protected:
     }
 
     standin::ScopedRegistry registry;
-    platform::ScopedFirmwarePaths paths{NoMemoryDevice()};
+    platform::ScopedFirmwarePaths paths{platform::WithoutMemoryDevice()};
     std::string expected;
 };
 

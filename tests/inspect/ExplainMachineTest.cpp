@@ -5,12 +5,15 @@
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
+#include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
 #include "inspect/InspectProgram.h"
 
 namespace {
+
+using grellan::testing::HasStep;
 
 using grellan::testing::Bytes;
 using grellan::testing::EntryPoint21;
@@ -31,15 +34,6 @@ const Bytes kTable = TableBuilder()
                          .Table();
 const std::string kInput = "CHSYCPU";
 
-bool HasStep(const FingerprintReport& report, const std::string& text) {
-    for (const std::string& step : report.steps) {
-        if (step.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string LibraryFingerprint() {
     char buffer[33];
     GetHardwareHash(buffer, sizeof buffer);
@@ -53,14 +47,12 @@ TEST(ExplainMachine, RegistryTable) {
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS",
                              EntryPoint21(2, 7, kTable.size(), 0, 0x27));
     standin::SetDataProperty("AppleSMBIOS", "SMBIOS", kTable);
-    platform::FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    const platform::ScopedFirmwarePaths scoped(paths);
+    const platform::ScopedFirmwarePaths scoped(platform::WithoutMemoryDevice());
 
     const FingerprintReport report = InspectProgram::ExplainMachine(true);
     EXPECT_EQ(report.sourceKey, "registry");
     EXPECT_EQ(report.smbiosVersion, "2.7");
-    EXPECT_TRUE(HasStep(report, "/dev/mem is absent"));
+    EXPECT_TRUE(HasStep(report.steps, "/dev/mem is absent"));
     EXPECT_EQ(report.fingerprint, ReferenceMd5(kInput));
     EXPECT_EQ(report.fingerprint, LibraryFingerprint());
     EXPECT_EQ(report.snapshot, TableBuilder::Base64(TableBuilder::HeldBytes(2, 7, kTable, 0x27)));
@@ -70,16 +62,12 @@ TEST(ExplainMachine, LegacyMemoryScan) {
     const TempDir dir;
     MemoryImage image;
     image.PutTable(0xF0000, 2, 8, 0x10000, kTable, 0x28);
-    const std::string device = image.Save(dir);
-    platform::FirmwarePathSet paths;
-    paths.memoryDevice = device;
-    paths.exists = [device](const std::string& path) { return path == device; };
-    const platform::ScopedFirmwarePaths scoped(paths);
+    const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(image.Save(dir)));
 
     const FingerprintReport report = InspectProgram::ExplainMachine(false);
     EXPECT_EQ(report.sourceKey, "legacy-scan");
     EXPECT_EQ(report.smbiosVersion, "2.8");
-    EXPECT_TRUE(HasStep(report, "legacy scan: entry point at 0xF0000"));
+    EXPECT_TRUE(HasStep(report.steps, "legacy scan: entry point at 0xF0000"));
     EXPECT_EQ(report.fingerprint, ReferenceMd5(kInput));
     EXPECT_EQ(report.fingerprint, LibraryFingerprint());
     EXPECT_FALSE(report.snapshot);

@@ -14,6 +14,7 @@
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
+#include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
@@ -21,26 +22,22 @@
 
 namespace {
 
+using grellan::testing::HasStep;
+
 using grellan::testing::Bytes;
 using grellan::testing::MemoryImage;
 using grellan::testing::ReadFile;
 using grellan::testing::ReferenceMd5;
 using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
-using tirsel::kvl::agent::driver::platform::FirmwarePathSet;
+using tirsel::kvl::agent::driver::platform::MemoryDeviceAt;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
+using tirsel::kvl::agent::driver::platform::WithoutMemoryDevice;
 using tirsel::kvl::agent::driver::smbios::SmBios;
 using tirsel::kvl::agent::driver::smbios::TableSource;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
 constexpr const char* kService = "AppleSMBIOS";
-
-bool HasStep(const SmBios& table, const std::string& text) {
-    const auto& steps = table.AcquisitionSteps();
-    return std::any_of(steps.begin(), steps.end(), [&](const std::string& step) {
-        return step.find(text) != std::string::npos;
-    });
-}
 
 std::string Serials(const SmBios& table, unsigned char type) {
     std::list<SmBios::CStruct*> structs;
@@ -101,12 +98,6 @@ const Bytes kSerialTable = TableBuilder()
                                .Table();
 const std::string kSerialDigestInput = "CHASSIS-0001SYSTEM-0001BOARD-0001CPU-0001";
 
-FirmwarePathSet NoMemoryDevice() {
-    FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    return paths;
-}
-
 // "/dev/mem" is absent, so tables come from the registry stand-in.
 class RegistrySourceTest : public ::testing::Test {
 protected:
@@ -115,7 +106,7 @@ protected:
         EXPECT_EQ(standin::InvalidReleases(), 0U);
     }
 
-    ScopedFirmwarePaths paths{NoMemoryDevice()};
+    ScopedFirmwarePaths paths{WithoutMemoryDevice()};
     standin::ScopedRegistry registry;
 };
 
@@ -138,7 +129,8 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
     EXPECT_EQ(smbios.Source(), TableSource::Registry);
     EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Base64(expected));
     EXPECT_EQ(Serials(smbios, 1), "SYSTEM-SERIAL");
-    EXPECT_TRUE(HasStep(smbios, "/dev/mem is absent: using the I/O Kit registry"));
+    EXPECT_TRUE(
+        HasStep(smbios.AcquisitionSteps(), "/dev/mem is absent: using the I/O Kit registry"));
 }
 
 TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
@@ -200,7 +192,7 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
             EXPECT_TRUE(smbios.SnapshotText().empty());
             EXPECT_EQ(smbios.Version(), 0U);
             EXPECT_EQ(smbios.Source(), TableSource::None);
-            EXPECT_TRUE(HasStep(smbios, c.step));
+            EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), c.step));
         }
         EXPECT_EQ(standin::OutstandingReferences(), 0U);
     }
@@ -220,12 +212,7 @@ class MemorySourceTest : public ::testing::Test {
 protected:
     // Serves `device` as "/dev/mem"; no EFI markers exist.
     ScopedFirmwarePaths UseDevice(const std::string& device) const {
-        FirmwarePathSet paths;
-        paths.memoryDevice = device;
-        paths.efiSystab = dir.Path() + "/no-sys-efi";
-        paths.procEfiSystab = dir.Path() + "/no-proc-efi";
-        paths.exists = [device](const std::string& path) { return path == device; };
-        return ScopedFirmwarePaths(std::move(paths));
+        return ScopedFirmwarePaths(MemoryDeviceAt(device));
     }
 
     TempDir dir;
@@ -244,7 +231,7 @@ TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
         EXPECT_EQ(smbios.EntryMajor(), 2);
         EXPECT_EQ(smbios.EntryMinor(), 6);
         EXPECT_EQ(Serials(smbios, 3), "CHASSIS-0001");
-        EXPECT_TRUE(HasStep(smbios, "exists: scanning physical memory"));
+        EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), "exists: scanning physical memory"));
     }
     char hash[33];
     GetHardwareHash(hash, sizeof hash);
@@ -260,8 +247,8 @@ TEST_F(MemorySourceTest, DeviceThatCannotBeOpenedDoesNotFallBackToTheRegistry) {
     const SmBios smbios;
     EXPECT_FALSE(smbios.loaded);
     EXPECT_EQ(smbios.Source(), TableSource::None);
-    EXPECT_TRUE(HasStep(smbios, "/mem cannot be opened"));
-    EXPECT_FALSE(HasStep(smbios, "registry"));
+    EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), "/mem cannot be opened"));
+    EXPECT_FALSE(HasStep(smbios.AcquisitionSteps(), "registry"));
 }
 
 TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
@@ -384,11 +371,7 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
         MemoryImage image;
         image.Put(kTableAddress, Bytes(bytes.begin() + 32, bytes.end())).Put(0xF0000, ep);
         TempDir dir;
-        FirmwarePathSet paths;
-        paths.memoryDevice = image.Save(dir);
-        paths.efiSystab = dir.Path() + "/no-sys-efi";
-        paths.procEfiSystab = dir.Path() + "/no-proc-efi";
-        const ScopedFirmwarePaths scoped(paths);
+        const ScopedFirmwarePaths scoped(MemoryDeviceAt(image.Save(dir)));
 
         const SmBios smbios;
         ASSERT_TRUE(smbios.loaded);

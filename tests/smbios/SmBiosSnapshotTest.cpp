@@ -16,8 +16,8 @@ namespace {
 
 using grellan::testing::Bytes;
 using grellan::testing::TableBuilder;
-using tirsel::kvl::agent::driver::platform::FirmwarePathSet;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
+using tirsel::kvl::agent::driver::platform::WithoutMemoryDevice;
 using tirsel::kvl::agent::driver::smbios::SmBios;
 
 void ExpectNotLoadable(const std::string& text) {
@@ -145,9 +145,7 @@ TEST(SmBiosSnapshot, StatedLengthBeyondTheBytesIsIndexedAsFarAsTheyGo) {
 
 TEST(SmBiosSnapshot, ObjectsWithoutATableHaveEmptyText) {
     tirsel::kvl::agent::driver::platform::standin::ScopedRegistry registry;
-    FirmwarePathSet paths;
-    paths.exists = [](const std::string&) { return false; };
-    const ScopedFirmwarePaths noDevice(paths);
+    const ScopedFirmwarePaths noDevice(WithoutMemoryDevice());
 
     const SmBios first;
     const SmBios second;

@@ -11,11 +11,14 @@
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "ScopedEnvironment.h"
+#include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "smbios/EntryPoint.h"
 
 namespace {
+
+using grellan::testing::HasStep;
 
 using grellan::testing::Bytes;
 using grellan::testing::EntryPoint21;
@@ -30,13 +33,6 @@ namespace firmware = tirsel::kvl::agent::driver::smbios::firmware;
 
 const Bytes kTableA = TableBuilder().AddSerial(1, 0x10, "SYSTEM-A").AddEnd().Table();
 const Bytes kTableB = TableBuilder().AddSerial(2, 0x20, "BOARD-B").AddEnd().Table();
-
-bool HasStep(const SmBiosUnix& scan, const std::string& text) {
-    const auto& steps = scan.Steps();
-    return std::any_of(steps.begin(), steps.end(), [&](const std::string& step) {
-        return step.find(text) != std::string::npos;
-    });
-}
 
 // Serves `device` as the memory device; the EFI markers live in `dir` and
 // exist only when asked for.
@@ -155,8 +151,8 @@ TEST(SmBiosUnixLegacyScan, ReportsWhereItFoundTheTable) {
     const ScanPaths paths(dir, image.Save(dir));
     SmBiosUnix scan;
     ASSERT_TRUE(scan.GetSystemFirmwareTable());
-    EXPECT_TRUE(HasStep(scan, "legacy scan: entry point at 0xF0000, SMBIOS 2.7, table of " +
-                                  std::to_string(kTableA.size()) + " bytes at 0x12340"));
+    EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: entry point at 0xF0000, SMBIOS 2.7, table of " +
+                                          std::to_string(kTableA.size()) + " bytes at 0x12340"));
 }
 
 TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
@@ -165,20 +161,21 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, dir.Path() + "/missing");
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "/missing cannot be opened"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "/missing cannot be opened"));
     }
     {
         // A directory opens read-only but cannot be mapped.
         const ScanPaths paths(dir, dir.Path());
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "cannot map 0xE0000"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "cannot map 0xE0000"));
     }
     {
         const ScanPaths paths(dir, MemoryImage().Save(dir));
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "legacy scan: no entry point between 0xE0000 and 0xFFFE0"));
+        EXPECT_TRUE(
+            HasStep(scan.Steps(), "legacy scan: no entry point between 0xE0000 and 0xFFFE0"));
     }
     {
         // A table past the end of an image file fails to map (rather than
@@ -189,14 +186,14 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, image.Save(dir));
         SmBiosUnix scan;
         EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 4, kTableA));
-        EXPECT_TRUE(HasStep(scan, "cannot map its table at 0x7FFFF000"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "cannot map its table at 0x7FFFF000"));
     }
     {
         // An image that ends inside the legacy area: the probes past it fail.
         const ScanPaths paths(dir, MemoryImage(0xE8000).Save(dir));
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "legacy scan: cannot map 0xE7FF0"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: cannot map 0xE7FF0"));
     }
     {
         // One that ends inside a page: that last page still maps, as the 32
@@ -207,7 +204,7 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, image.Save(dir));
         SmBiosUnix scan;
         EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 6, kTableA, 0x26));
-        EXPECT_TRUE(HasStep(scan, "legacy scan: cannot map 0xE8FF0"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: cannot map 0xE8FF0"));
     }
 }
 
@@ -289,7 +286,7 @@ TEST_F(SmBiosUnixEfiScanTest, GivesUpOneMebibytePastItsStart) {
         const ScanPaths paths(dir, image.Save(dir), true);
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "EFI scan: no entry point within 1 MiB of 0x10000"));
+        EXPECT_TRUE(HasStep(scan.Steps(), "EFI scan: no entry point within 1 MiB of 0x10000"));
     }
 }
 
@@ -301,7 +298,7 @@ TEST_F(SmBiosUnixEfiScanTest, OutputWithoutAnAddressGivesNoTable) {
         FakeDmidecode("Table at 00010000.");
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan, "EFI firmware: dmidecode printed no \"0x\""));
+        EXPECT_TRUE(HasStep(scan.Steps(), "EFI firmware: dmidecode printed no \"0x\""));
     }
     {
         FakeDmidecode("Table at 0xZZ.");
