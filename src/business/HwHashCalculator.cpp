@@ -1,6 +1,6 @@
 #include "business/HwHashCalculator.h"
 
-#include <openssl/evp.h>
+#include <openssl/md5.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -85,15 +85,22 @@ std::string HwHashCalculator::DigestInput(const HardwareSerials& serials) {
 
 std::string HwHashCalculator::HashText(const HardwareSerials& serials) {
     const std::string input = DigestInput(serials);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(input.data(), input.size(), digest, &size, EVP_md5(), nullptr) != 1 ||
-        size != 16) {
-        throw std::runtime_error("MD5 digest failed");
-    }
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    // OpenSSL 3 deprecates the one-shot MD5 in favour of EVP_Digest, but
+    // EVP_Digest fetches a provider on its first use, which costs a fresh
+    // process about 0.8 ms; the one-shot function computes the same digest
+    // directly and cannot fail for in-memory input.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    MD5(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
     std::string text;
-    text.reserve(32);
-    for (unsigned int i = 0; i < size; ++i) {
+    text.reserve(2 * MD5_DIGEST_LENGTH);
+    for (unsigned int i = 0; i < MD5_DIGEST_LENGTH; ++i) {
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", digest[i]);
         text.append(hex, 2);
