@@ -2,14 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "common/TirselFunctions.h"
-#include "platform/FileDescriptor.h"
 #include "platform/FirmwarePaths.h"
+#include "platform/MemoryDevice.h"
 #include "platform/MemoryMapping.h"
 #include "smbios/EntryPoint.h"
 
@@ -30,42 +32,89 @@ std::string Hex(std::uint64_t value) {
 
 // Serves the 16-byte probes of a scan. Each probe needs the pages that hold
 // the 32 bytes from its address (one page, or two where they cross a page
-// boundary); a mapping of those pages is kept and reused for every probe that
-// falls inside it, so a scan maps each page once instead of once per probe.
+// boundary), and a probe whose pages cannot be mapped ends the scan. At the
+// first probe the window maps every page up to the end of the scan at once
+// (for an image file, up to its last page); probes it does not cover, because
+// that mapping failed or the file ends earlier, map their own one or two
+// pages as before, so a page that cannot be mapped still ends the scan at the
+// first probe that needs it.
 class ProbeWindow {
 public:
-    ProbeWindow(int device, std::uint64_t pageSize) : device(device), pageSize(pageSize) {}
+    ProbeWindow(const platform::MemoryDevice& device, std::uint64_t pageSize,
+                std::uint64_t lastProbe)
+        : device(device), pageSize(pageSize), lastProbe(lastProbe) {}
 
     // The 16 bytes at `address`, or nothing when their pages cannot be mapped.
     std::optional<Probe> Read(std::uint64_t address) {
-        constexpr std::uint64_t kSpan = 2 * kProbeLength;
-        if (!window.IsValid() || address < base || address - base + kSpan > window.Length()) {
-            const std::uint64_t offset = address % pageSize;
-            const std::uint64_t pages = offset + kSpan > pageSize ? 2 : 1;
-            window = platform::MemoryMapping(device, address - offset, pages * pageSize);
-            base = address - offset;
-            if (!window.IsValid()) {
-                return std::nullopt;
+        if (Find(address, kSpan) == nullptr) {
+            if (!triedWhole) {
+                triedWhole = true;
+                MapToEnd(address);
+            }
+            if (Find(address, kSpan) == nullptr) {
+                const std::uint64_t offset = address % pageSize;
+                const std::uint64_t pages = offset + kSpan > pageSize ? 2 : 1;
+                base = address - offset;
+                window = device.Map(base, pages * pageSize);
+                if (!window.IsValid()) {
+                    return std::nullopt;
+                }
             }
         }
         Probe probe;
-        std::memcpy(probe.data(), window.Bytes() + (address - base), kProbeLength);
+        std::memcpy(probe.data(), Find(address, kProbeLength), kProbeLength);
         return probe;
     }
 
+    // The `length` bytes at `address` when the current mapping holds them.
+    const unsigned char* Find(std::uint64_t address, std::uint64_t length) const {
+        if (!window.IsValid() || address < base || address - base > window.Length() ||
+            window.Length() - (address - base) < length) {
+            return nullptr;
+        }
+        return window.Bytes() + (address - base);
+    }
+
 private:
-    int device;
+    static constexpr std::uint64_t kSpan = 2 * kProbeLength;
+
+    void MapToEnd(std::uint64_t address) {
+        const std::uint64_t from = address - address % pageSize;
+        if (lastProbe > std::numeric_limits<std::uint64_t>::max() - kSpan - pageSize) {
+            return;
+        }
+        const std::uint64_t scanEnd = (lastProbe + kSpan + pageSize - 1) / pageSize * pageSize;
+        const std::uint64_t end = std::min(scanEnd, device.MappableEnd());
+        if (end <= from) {
+            return;
+        }
+        platform::MemoryMapping whole = device.Map(from, end - from);
+        if (whole.IsValid()) {
+            window = std::move(whole);
+            base = from;
+        }
+    }
+
+    const platform::MemoryDevice& device;
     std::uint64_t pageSize;
+    std::uint64_t lastProbe;
+    bool triedWhole = false;
     std::uint64_t base = 0;
     platform::MemoryMapping window;
 };
 
-// The held bytes of an accepted entry point, with its table copied out of memory.
-std::optional<Bytes> CopyTable(int device, const AcceptedEntryPoint& entry,
-                               std::uint64_t pageSize) {
+// The held bytes of an accepted entry point, with its table copied out of
+// memory: from the probes' mapping when it holds the table, otherwise from a
+// mapping of its own.
+std::optional<Bytes> CopyTable(const platform::MemoryDevice& device, const ProbeWindow& probes,
+                               const AcceptedEntryPoint& entry, std::uint64_t pageSize) {
+    if (const unsigned char* mapped = probes.Find(entry.tableAddress, entry.tableLength)) {
+        return firmware::HeldBytes(entry.major, entry.minor, entry.revision, mapped,
+                                   entry.tableLength);
+    }
     const std::uint32_t offset = entry.tableAddress % static_cast<std::uint32_t>(pageSize);
-    const platform::MemoryMapping table(device, entry.tableAddress - offset,
-                                        std::size_t{offset} + entry.tableLength);
+    const platform::MemoryMapping table =
+        device.Map(entry.tableAddress - offset, std::size_t{offset} + entry.tableLength);
     if (!table.IsValid()) {
         return std::nullopt;
     }
@@ -79,11 +128,14 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
     std::optional<Bytes> result;
     const platform::FirmwarePathSet& paths = platform::CurrentFirmwarePaths();
 
-    const platform::FileDescriptor device =
-        platform::FileDescriptor::OpenReadOnly(paths.memoryDevice);
+    const platform::MemoryDevice device = platform::MemoryDevice::Open(paths.memoryDevice);
     efiScan = platform::PathExists(paths.efiSystab) || platform::PathExists(paths.procEfiSystab);
-    if (!device.IsOpen()) {
+    if (device.GetState() == platform::MemoryDevice::State::CannotOpen) {
         steps.push_back(paths.memoryDevice + " cannot be opened");
+        return result;
+    }
+    if (!device.IsUsable()) {
+        steps.push_back(paths.memoryDevice + " is neither a character device nor a regular file");
         return result;
     }
 
@@ -108,7 +160,7 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
 
     const auto pageSize = static_cast<std::uint64_t>(getpagesize());
     firmware::EntryPointScanner scanner;
-    ProbeWindow probes(device.Get(), pageSize);
+    ProbeWindow probes(device, pageSize, last);
     for (std::uint64_t address = first; address <= last; address += firmware::kProbeStep) {
         const std::optional<Probe> probe = probes.Read(address);
         if (!probe) {
@@ -126,7 +178,7 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
             steps.push_back(where + " states a table of 0 bytes, stopping");
             return result;
         }
-        std::optional<Bytes> held = CopyTable(device.Get(), *entry, pageSize);
+        std::optional<Bytes> held = CopyTable(device, probes, *entry, pageSize);
         if (!held) {
             steps.push_back(where + ": cannot map its table at " + Hex(entry->tableAddress) +
                             ", stopping");

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FirmwarePathsOverride.h"
@@ -124,6 +131,9 @@ TEST(SmBiosUnixLegacyScan, FindsTheEntryPointsTheScanRulesAccept) {
         {"table at an address that is not page aligned",
          [](MemoryImage& m) { m.PutTable(0xF0000, 2, 8, 0x12345, kTableB); }, held(2, 8, kTableB),
          2, 8},
+        {"table inside the scanned area",
+         [](MemoryImage& m) { m.PutTable(0xE0000, 2, 8, 0xF1000, kTableB); }, held(2, 8, kTableB),
+         2, 8},
         {"table across a page boundary",
          [](MemoryImage& m) { m.PutTable(0xF0000, 2, 8, 0x1FFC, kTableB); }, held(2, 8, kTableB), 2,
          8},
@@ -164,13 +174,6 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         EXPECT_TRUE(HasStep(scan.Steps(), "/missing cannot be opened"));
     }
     {
-        // A directory opens read-only but cannot be mapped.
-        const ScanPaths paths(dir, dir.Path());
-        SmBiosUnix scan;
-        EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan.Steps(), "cannot map 0xE0000"));
-    }
-    {
         const ScanPaths paths(dir, MemoryImage().Save(dir));
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
@@ -205,6 +208,42 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         SmBiosUnix scan;
         EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 6, kTableA, 0x26));
         EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: cannot map 0xE8FF0"));
+    }
+}
+
+TEST(SmBiosUnixLegacyScan, AcceptsOnlyACharacterDeviceOrARegularFile) {
+    TempDir dir;
+    const std::string fifo = dir.Path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string device;
+        const char* step;
+    };
+    const std::vector<Case> cases = {
+        {fifo, "is neither a character device nor a regular file"},
+        {dir.Path(), "is neither a character device nor a regular file"},
+        // A character device passes the test; this one cannot be mapped.
+        {"/dev/null", "legacy scan: cannot map 0xE0000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        const ScanPaths paths(dir, c.device);
+        // Opening a FIFO without a writer must not block: run the scan aside
+        // and, should it hang, open the FIFO's other end to release it.
+        auto scan = std::async(std::launch::async, [] {
+            SmBiosUnix scanner;
+            auto table = scanner.GetSystemFirmwareTable();
+            return std::make_pair(std::move(table), scanner.Steps());
+        });
+        if (scan.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the scan blocked";
+            const int release = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+            scan.wait();
+            close(release);
+        }
+        const auto [table, steps] = scan.get();
+        EXPECT_FALSE(table);
+        EXPECT_TRUE(HasStep(steps, c.step));
     }
 }
 
