@@ -1,18 +1,24 @@
 // Benchmarks of the library's hot paths, each on generated inputs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <boost/property_tree/ptree.hpp>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "BenchInputs.h"
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
+#include "business/HwHashCalculator.h"
 #include "common/Base64Coder.h"
 #include "common/MacXMLToJSONParser.h"
 #include "grellan/grellan.h"
+#include "smbios/SmBios.h"
+#include "smbios/SmBiosUnix.h"
 
 namespace {
 
@@ -21,6 +27,8 @@ using grellan::bench::Bytes;
 namespace platform = tirsel::kvl::agent::driver::platform;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 namespace common = tirsel::kvl::agent::driver::common;
+namespace business = tirsel::kvl::agent::driver::business;
+namespace smbios = tirsel::kvl::agent::driver::smbios;
 
 std::string WriteTemp(const Bytes& bytes) {
     char pattern[] = "/tmp/grellan-bench-XXXXXX";
@@ -57,7 +65,90 @@ void BM_GetHardwareHash_LegacyScan1MiB(benchmark::State& state) {
     }
     unlink(image.c_str());
 }
-BENCHMARK(BM_GetHardwareHash_LegacyScan1MiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetHardwareHash_LegacyScan1MiB)->Unit(benchmark::kMicrosecond);
+
+// The parts of that call: the scan alone; the table object (scan, index and
+// snapshot text); the digest of the serials the table gives.
+void BM_LegacyScanOnly1MiB(benchmark::State& state) {
+    const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
+    const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(image));
+    for (auto _ : state) {
+        smbios::SmBiosUnix scan;
+        benchmark::DoNotOptimize(scan.GetSystemFirmwareTable());
+    }
+    unlink(image.c_str());
+}
+BENCHMARK(BM_LegacyScanOnly1MiB)->Unit(benchmark::kMicrosecond);
+
+void BM_TableFromMemory1MiB(benchmark::State& state) {
+    const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
+    const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(image));
+    for (auto _ : state) {
+        const smbios::SmBios table;
+        benchmark::DoNotOptimize(table.loaded);
+    }
+    unlink(image.c_str());
+}
+BENCHMARK(BM_TableFromMemory1MiB)->Unit(benchmark::kMicrosecond);
+
+void BM_SerialsAndDigest(benchmark::State& state) {
+    const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
+    const platform::ScopedFirmwarePaths scoped(platform::MemoryDeviceAt(image));
+    const smbios::SmBios table;
+    unlink(image.c_str());
+    business::HwHashCalculator calculator;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            business::HwHashCalculator::HashText(calculator.SerialsFromTable(table)));
+    }
+}
+BENCHMARK(BM_SerialsAndDigest)->Unit(benchmark::kMicrosecond);
+
+// References for the scan: the bytes of the legacy area, read at every
+// 16-byte step, once through a mapping as the scan reads them and once
+// through pread into a buffer.
+constexpr std::size_t kLegacyArea = 0x20000;
+constexpr off_t kLegacyStart = 0xE0000;
+
+unsigned CountAnchors(const unsigned char* bytes) {
+    unsigned anchors = 0;
+    for (std::size_t at = 0; at + 16 <= kLegacyArea; at += 16) {
+        anchors += std::memcmp(bytes + at, "_SM_", 4) == 0 ? 1 : 0;
+    }
+    return anchors;
+}
+
+void BM_ReferenceMapLegacyArea(benchmark::State& state) {
+    const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
+    const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    for (auto _ : state) {
+        void* mapped = mmap(nullptr, kLegacyArea, PROT_READ, MAP_SHARED, fd, kLegacyStart);
+        if (mapped == MAP_FAILED) {
+            std::abort();
+        }
+        benchmark::DoNotOptimize(CountAnchors(static_cast<const unsigned char*>(mapped)));
+        munmap(mapped, kLegacyArea);
+    }
+    close(fd);
+    unlink(image.c_str());
+}
+BENCHMARK(BM_ReferenceMapLegacyArea)->Unit(benchmark::kMicrosecond);
+
+void BM_ReferencePreadLegacyArea(benchmark::State& state) {
+    const std::string image = WriteTemp(BenchInputs::MemoryImage(BenchInputs::RealisticTable()));
+    const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<unsigned char> buffer(kLegacyArea);
+    for (auto _ : state) {
+        if (pread(fd, buffer.data(), kLegacyArea, kLegacyStart) !=
+            static_cast<ssize_t>(kLegacyArea)) {
+            std::abort();
+        }
+        benchmark::DoNotOptimize(CountAnchors(buffer.data()));
+    }
+    close(fd);
+    unlink(image.c_str());
+}
+BENCHMARK(BM_ReferencePreadLegacyArea)->Unit(benchmark::kMicrosecond);
 
 void BM_FallbackParseAndSearch5MB(benchmark::State& state) {
     const std::string dump = BenchInputs::RegistryDump(5 * 1000 * 1000);
