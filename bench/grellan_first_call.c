@@ -46,10 +46,9 @@ static int Call(const char* path, int calls) {
         fprintf(stderr, "%s\n", dlerror());
         return 1;
     }
-    /* dlsym's object pointer becomes a function pointer as POSIX allows. */
-    void* symbol = dlsym(library, "GetHardwareHash");
+    /* dlsym's object pointer becomes a function pointer the way POSIX shows. */
     GetHardwareHashFn fn = NULL;
-    memcpy(&fn, &symbol, sizeof fn);
+    *(void**)(&fn) = dlsym(library, "GetHardwareHash");
     if (fn == NULL || calls < 2) {
         return 1;
     }

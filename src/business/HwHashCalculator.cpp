@@ -99,7 +99,7 @@ std::string HwHashCalculator::HashText(const HardwareSerials& serials) {
 #pragma GCC diagnostic pop
 #endif
     std::string text;
-    text.reserve(2 * MD5_DIGEST_LENGTH);
+    text.reserve(std::size_t{2} * MD5_DIGEST_LENGTH);
     for (unsigned int i = 0; i < MD5_DIGEST_LENGTH; ++i) {
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", digest[i]);
