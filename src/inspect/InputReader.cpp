@@ -16,7 +16,7 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} << 10;
 
 [[noreturn]] void ThrowTooLarge(const std::string& name) {
     throw std::runtime_error(name +
