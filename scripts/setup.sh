@@ -9,6 +9,7 @@ packages=(
   libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   dmidecode libplist-utils python3 time binutils
+  scdoc man-db
 )
 
 missing=()

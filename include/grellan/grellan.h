@@ -11,6 +11,12 @@
 #ifndef GRELLAN_GRELLAN_H
 #define GRELLAN_GRELLAN_H
 
+/* The library's version; equal to the version its build declares. */
+#define GRELLAN_VERSION_MAJOR 0
+#define GRELLAN_VERSION_MINOR 1
+#define GRELLAN_VERSION_PATCH 0
+#define GRELLAN_VERSION_STRING "0.1.0"
+
 #if defined(__GNUC__) || defined(__clang__)
 #define GRELLAN_EXPORT __attribute__((visibility("default")))
 #else

@@ -3,10 +3,9 @@
 #include <boost/filesystem.hpp>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
+#include "inspect/InputReader.h"
 #include "smbios/EntryPoint.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -83,11 +82,8 @@ TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) 
 }
 
 Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string content = InputReader::ReadFile(path);
+    return Bytes(content.begin(), content.end());
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ public:
         kUsage = 1,          // the options were wrong
         kBadInput = 2,       // a snapshot or table file could not be read or used
         kNoFingerprint = 3,  // no fingerprint could be computed; the steps say why
+        kDifferent = 4,      // --diff: the two fingerprints differ
+        kWriteFailed = 5,    // the report could not be written to standard output
     };
 
     static int Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,

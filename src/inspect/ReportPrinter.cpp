@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "grellan/grellan.h"
+
 namespace tirsel::kvl::agent::driver::inspect {
 
 std::string ReportPrinter::Quote(const std::string& bytes) {
@@ -28,6 +30,39 @@ std::string ReportPrinter::Escape(const std::string& bytes) {
     return quoted;
 }
 
+std::string ReportPrinter::Hex(const std::string& bytes) {
+    static const char* const kDigits = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
+    }
+    return hex;
+}
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string HandleText(unsigned handle) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", handle);
+    return text;
+}
+
+std::string StoppedText(const TableShape& table) {
+    const smbios::TableWalkEnd& end = table.walkEnd;
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "0x%zX", end.offset);
+    return std::string("indexing stopped at table offset ") + offset + " (structure " +
+           std::to_string(end.indexed + 1) + "): " + smbios::TableWalkEnd::ReasonText(end.reason) +
+           "; the bytes from there on are not indexed";
+}
+
+}  // namespace
+
 void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out) {
     out << "source:      " << report.source << "\n";
     if (report.smbiosVersion) {
@@ -36,6 +71,22 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
     out << "steps:\n";
     for (std::size_t i = 0; i < report.steps.size(); ++i) {
         out << "  " << i + 1 << ". " << report.steps[i] << "\n";
+    }
+    if (report.table && report.table->walkEnd.reason != smbios::TableWalkEnd::Reason::Complete) {
+        out << "table:       " << StoppedText(*report.table) << "\n";
+    }
+    if (!report.structures.empty()) {
+        out << "structures, in digest order:\n";
+        for (const StructureSerial& s : report.structures) {
+            out << "  " << s.slot << std::string(11 - s.slot.size(), ' ') << "type " << s.type
+                << " handle " << HandleText(s.handle);
+            if (s.stringNumber) {
+                out << " string " << *s.stringNumber << "  " << Quote(s.serial) << " hex "
+                    << (s.serial.empty() ? "-" : Hex(s.serial)) << "\n";
+            } else {
+                out << "  too short for a SerialNumber field: adds nothing\n";
+            }
+        }
     }
     if (report.serials) {
         const business::HardwareSerials& s = *report.serials;
@@ -50,35 +101,72 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
     } else {
         out << "fingerprint: none (GetHardwareHash returns an empty string)\n";
     }
+    for (const Warning& warning : report.warnings) {
+        out << "warning: " << warning.detail << " [" << warning.code << "]\n";
+    }
     if (report.snapshot) {
         out << "snapshot:\n" << *report.snapshot << "\n";
     }
 }
 
 void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out) {
-    nlohmann::ordered_json json;
+    Json json;
+    json["schema"] = 1;
+    json["tool_version"] = GRELLAN_VERSION_STRING;
     json["source"] = report.sourceKey;
     json["source_description"] = report.source;
-    json["smbios_version"] =
-        report.smbiosVersion ? nlohmann::ordered_json(*report.smbiosVersion) : nullptr;
+    json["smbios_version"] = report.smbiosVersion ? Json(*report.smbiosVersion) : Json(nullptr);
     json["steps"] = report.steps;
+    if (report.table) {
+        const TableShape& table = *report.table;
+        Json stopped = nullptr;
+        if (table.walkEnd.reason != smbios::TableWalkEnd::Reason::Complete) {
+            stopped = {{"offset", table.walkEnd.offset},
+                       {"structure", table.walkEnd.indexed + 1},
+                       {"reason", smbios::TableWalkEnd::ReasonText(table.walkEnd.reason)}};
+        }
+        json["table"] = {
+            {"bytes", table.bytes}, {"structures", table.structures}, {"stopped", stopped}};
+    }
+    json["structures"] = Json::array();
+    for (const StructureSerial& s : report.structures) {
+        json["structures"].push_back(
+            {{"slot", s.slot},
+             {"type", s.type},
+             {"handle", s.handle},
+             {"string_number", s.stringNumber ? Json(*s.stringNumber) : Json(nullptr)},
+             {"serial", s.serial},
+             {"hex", Hex(s.serial)}});
+    }
     if (report.serials) {
-        // Quoted and escaped: serial bytes need not be valid UTF-8.
+        // Plain JSON strings: the library escapes what JSON needs escaped, so
+        // the four strings, decoded and joined, are the digest input. Serials
+        // from a table are ASCII; the fallback tools may give bytes that are
+        // not UTF-8, which JSON cannot carry: "serials_hex" has them exactly.
         const business::HardwareSerials& s = *report.serials;
-        json["serials"] = {{"chassis", Escape(s.chassis)},
-                           {"system", Escape(s.system)},
-                           {"baseboard", Escape(s.baseboard)},
-                           {"processor", Escape(s.processor)}};
+        json["serials"] = {{"chassis", s.chassis},
+                           {"system", s.system},
+                           {"baseboard", s.baseboard},
+                           {"processor", s.processor}};
+        json["serials_hex"] = {{"chassis", Hex(s.chassis)},
+                               {"system", Hex(s.system)},
+                               {"baseboard", Hex(s.baseboard)},
+                               {"processor", Hex(s.processor)}};
     } else {
         json["serials"] = nullptr;
     }
-    json["fingerprint"] =
-        report.fingerprint ? nlohmann::ordered_json(*report.fingerprint) : nullptr;
+    json["fingerprint"] = report.fingerprint ? Json(*report.fingerprint) : Json(nullptr);
+    json["warnings"] = Json::array();
+    for (const Warning& warning : report.warnings) {
+        json["warnings"].push_back({{"code", warning.code},
+                                    {"slot", warning.slot ? Json(*warning.slot) : Json(nullptr)},
+                                    {"detail", warning.detail}});
+    }
     if (report.snapshot) {
         json["snapshot"] = *report.snapshot;
     }
     // Paths in the steps may hold bytes that are not UTF-8.
-    out << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    out << json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace tirsel::kvl::agent::driver::inspect

@@ -19,6 +19,8 @@ public:
     static std::string Quote(const std::string& bytes);
     // The same without the surrounding quotes.
     static std::string Escape(const std::string& bytes);
+    // Two lower-case hexadecimal digits per byte: "4142" for "AB".
+    static std::string Hex(const std::string& bytes);
 };
 
 }  // namespace tirsel::kvl::agent::driver::inspect

@@ -51,12 +51,22 @@ int ProbeProgram::Run(const char* argv0) {
     const std::string path = LibraryPath(argv0 != nullptr ? argv0 : "");
     void* library = dlopen(path.c_str(), RTLD_LAZY);
     if (library == nullptr) {
+        // The loader's own reason (a missing file, a missing dependency, a
+        // wrong architecture) goes to standard error; the line on standard
+        // output stays the one hosts and scripts match.
+        const char* reason = dlerror();
         std::cout << "unable to load " << path << " Library!" << std::endl;
+        std::cerr << "grellanprobe: " << (reason != nullptr ? reason : "unknown loader error")
+                  << std::endl;
         return kLibraryNotLoaded;
     }
     auto function = reinterpret_cast<GetHardwareHashFn>(dlsym(library, "GetHardwareHash"));
     if (function == nullptr) {
+        const char* reason = dlerror();
         std::cout << "unable to load " << path << " GetHardwareHash function!" << std::endl;
+        if (reason != nullptr) {
+            std::cerr << "grellanprobe: " << reason << std::endl;
+        }
         dlclose(library);
         return kFunctionNotFound;
     }

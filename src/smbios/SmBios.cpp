@@ -12,15 +12,21 @@ namespace {
 
 // Size of the structure starting at `start`: formatted area plus string-set,
 // up to and including the last zero byte of its terminator. Zero when the
-// structure is malformed or does not end before `end`; the strings it holds
-// are appended to `strings` as offsets.
+// structure is malformed or does not end before `end`, with `why` saying
+// which; the strings it holds are appended to `strings` as offsets.
 std::size_t StructureExtent(const std::vector<unsigned char>& data, std::size_t start,
-                            std::size_t end, std::vector<std::size_t>& strings) {
+                            std::size_t end, std::vector<std::size_t>& strings,
+                            TableWalkEnd::Reason& why) {
+    why = TableWalkEnd::Reason::RunsPastTable;
     if (end - start < 4) {
         return 0;
     }
     const std::size_t length = data[start + 1];
-    if (length < 4 || length > end - start) {
+    if (length < 4) {
+        why = TableWalkEnd::Reason::LengthBelow4;
+        return 0;
+    }
+    if (length > end - start) {
         return 0;
     }
     std::size_t p = start + length;
@@ -33,6 +39,7 @@ std::size_t StructureExtent(const std::vector<unsigned char>& data, std::size_t 
             const auto* stop =
                 static_cast<const unsigned char*>(std::memchr(data.data() + p, 0, end - p));
             if (stop == nullptr) {
+                why = TableWalkEnd::Reason::NoStringTerminator;
                 return 0;
             }
             p = static_cast<std::size_t>(stop - data.data()) + 1;
@@ -43,7 +50,38 @@ std::size_t StructureExtent(const std::vector<unsigned char>& data, std::size_t 
     } else if (++p >= end) {
         return 0;
     }
+    why = TableWalkEnd::Reason::Complete;
     return p + 1 - start;
+}
+
+// The walk shared by Map and WalkTable: calls `onStructure(start, strings)`
+// for every well-formed structure in table order and says where it ended.
+template <class OnStructure>
+TableWalkEnd Walk(const std::vector<unsigned char>& data, OnStructure onStructure) {
+    TableWalkEnd walkEnd;
+    if (data.size() < kTablePrefixSize) {
+        return walkEnd;
+    }
+    const std::uint64_t stated = firmware::ReadLe32(data.data() + 4);
+    const std::size_t end =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kTablePrefixSize + stated, data.size()));
+    std::size_t start = kTablePrefixSize;
+    std::vector<std::size_t> stringOffsets;
+    while (start < end) {
+        stringOffsets.clear();
+        TableWalkEnd::Reason why = TableWalkEnd::Reason::Complete;
+        const std::size_t extent = StructureExtent(data, start, end, stringOffsets, why);
+        if (extent == 0) {
+            walkEnd.reason = why;
+            walkEnd.offset = start - kTablePrefixSize;
+            return walkEnd;
+        }
+        onStructure(start, stringOffsets);
+        ++walkEnd.indexed;
+        start += extent;
+    }
+    walkEnd.offset = start - kTablePrefixSize;
+    return walkEnd;
 }
 
 }  // namespace
@@ -95,39 +133,41 @@ void SmBios::Clear() {
 // length or past the held bytes, or whose Length is below 4. Structures before
 // it stay indexed. Nothing outside `data` is ever read.
 void SmBios::Map() {
-    if (data.size() < kTablePrefixSize) {
-        return;
-    }
-    const std::uint64_t stated = firmware::ReadLe32(data.data() + 4);
-    const std::size_t end =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kTablePrefixSize + stated, data.size()));
-    std::size_t start = kTablePrefixSize;
-    std::vector<std::size_t> stringOffsets;
-    while (start < end) {
-        stringOffsets.clear();
-        const std::size_t extent = StructureExtent(data, start, end, stringOffsets);
-        if (extent == 0) {
-            break;
-        }
+    Walk(data, [this](std::size_t start, const std::vector<std::size_t>& stringOffsets) {
         auto* header = reinterpret_cast<const _HEADER*>(data.data() + start);
         auto* entry = new CStruct(header);
-        entry->strings.reserve(stringOffsets.size());
-        for (std::size_t offset : stringOffsets) {
-            entry->strings.push_back(reinterpret_cast<const char*>(data.data() + offset));
-        }
-        const unsigned char type = data[start];
-        const unsigned int handle = static_cast<unsigned int>(data[start + 2]) |
-                                    (static_cast<unsigned int>(data[start + 3]) << 8);
-        std::list<CStruct*>& list = structsByType[type];
         try {
-            list.push_back(entry);
+            entry->strings.reserve(stringOffsets.size());
+            for (std::size_t offset : stringOffsets) {
+                entry->strings.push_back(reinterpret_cast<const char*>(data.data() + offset));
+            }
+            structsByType[data[start]].push_back(entry);
         } catch (...) {
             delete entry;
             throw;
         }
+        const unsigned int handle = static_cast<unsigned int>(data[start + 2]) |
+                                    (static_cast<unsigned int>(data[start + 3]) << 8);
         structsByHandle[handle] = entry;
-        start += extent;
+    });
+}
+
+TableWalkEnd WalkTable(const std::vector<unsigned char>& data) {
+    return Walk(data, [](std::size_t, const std::vector<std::size_t>&) {});
+}
+
+const char* TableWalkEnd::ReasonText(Reason reason) {
+    switch (reason) {
+        case Reason::Complete:
+            return "complete";
+        case Reason::LengthBelow4:
+            return "length below 4";
+        case Reason::RunsPastTable:
+            return "runs past the table";
+        case Reason::NoStringTerminator:
+            return "no string terminator";
     }
+    return "complete";
 }
 
 void SmBios::GetStructData(unsigned char type, std::list<CStruct*>& out) const {

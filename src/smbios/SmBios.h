@@ -191,4 +191,24 @@ static_assert(sizeof(SmBios::_HEADER) == 4);
 // Size of the prefix in front of the structure table in the held bytes.
 constexpr std::size_t kTablePrefixSize = 16;
 
+// Where and why the walk over a held table ended: Map indexes structures until
+// the stated table length is used up (Complete) or until the first structure
+// it cannot take, for one of the other reasons.
+struct TableWalkEnd {
+    enum class Reason { Complete, LengthBelow4, RunsPastTable, NoStringTerminator };
+    Reason reason = Reason::Complete;
+    // Offset inside the structure table where the walk ended (for a complete
+    // walk, the number of table bytes it consumed).
+    std::size_t offset = 0;
+    // Structures indexed before it ended; the structure it stopped at is
+    // number indexed + 1.
+    std::size_t indexed = 0;
+
+    // "complete", "length below 4", "runs past the table", "no string terminator".
+    static const char* ReasonText(Reason reason);
+};
+
+// Walks the held bytes exactly as Map does, without indexing anything.
+TableWalkEnd WalkTable(const std::vector<unsigned char>& data);
+
 }  // namespace tirsel::kvl::agent::driver::smbios

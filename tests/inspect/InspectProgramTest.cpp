@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "FakeMacTools.h"
 #include "MemoryImage.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
+#include "grellan/grellan.h"
 
 namespace {
 
@@ -201,5 +204,210 @@ TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
     EXPECT_EQ(v22["fingerprint"], ReferenceMd5("CHS-22-0001SYS-22-0001MB-22-0001"));
     EXPECT_EQ(v28["fingerprint"], ReferenceMd5("CHS-28-0002SYS-28-0002MB-28-0002CPU-28-ACPU-28-B"));
 }
+
+// The MD5 of the four JSON slots, decoded and joined in digest order.
+std::string Md5OfJsonSlots(const nlohmann::json& json) {
+    const nlohmann::json& s = json["serials"];
+    return ReferenceMd5(s["chassis"].get<std::string>() + s["system"].get<std::string>() +
+                        s["baseboard"].get<std::string>() + s["processor"].get<std::string>());
+}
+
+TEST(InspectJson, SlotsAreThePlainDigestInput) {
+    // GetString makes the control byte and the byte above 0x7F blanks; the
+    // quote and the backslash stay and JSON escapes them once.
+    const Bytes table = TableBuilder()
+                            .AddSerial(3, 3,
+                                       "A\"B\\C\x01"
+                                       "D\xE9"
+                                       "E")
+                            .AddSerial(1, 1, "S\\1")
+                            .AddEnd()
+                            .Table();
+    const TempDir dir;
+    const std::string file = dir.Write("s", TableBuilder::Snapshot(2, 8, table));
+    const ProcessResult result = RunShell(Inspect("--json --from-snapshot '" + file + "'"));
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find(R"("chassis": "A\"B\\C D E")"), std::string::npos)
+        << result.output;
+    const nlohmann::json json = Json(result);
+    EXPECT_EQ(json["schema"], 1);
+    EXPECT_EQ(json["tool_version"], GRELLAN_VERSION_STRING);
+    EXPECT_EQ(json["fingerprint"], ReferenceMd5("A\"B\\C D ES\\1"));
+    EXPECT_EQ(Md5OfJsonSlots(json), json["fingerprint"]);
+    EXPECT_EQ(json["structures"][0]["hex"], "4122425c4320442045");
+}
+
+TEST(InspectJson, StructuresListEachSerialApart) {
+    const nlohmann::json json =
+        Json(RunShell(Inspect("--json --from-snapshot '" + std::string(GRELLAN_SOURCE_DIR) +
+                              "/examples/smbios-2.8-two-cpus.snapshot'")));
+    const nlohmann::json& structures = json["structures"];
+    ASSERT_EQ(structures.size(), 5U);
+    EXPECT_EQ(structures[3], nlohmann::json::parse(R"({"slot": "processor", "type": 4,
+        "handle": 4, "string_number": 3, "serial": "CPU-28-A", "hex": "4350552d32382d41"})"));
+    EXPECT_EQ(structures[4]["serial"], "CPU-28-B");
+}
+
+std::string ExampleSnapshot() {
+    return grellan::testing::ReadFile(std::string(GRELLAN_SOURCE_DIR) +
+                                      "/examples/smbios-2.8-two-cpus.snapshot");
+}
+
+TEST(InspectSnapshotInput, WrappedTextGivesTheSameFingerprint) {
+    std::string text = ExampleSnapshot();
+    std::string wrapped = "  ";
+    for (std::size_t i = 0; i < text.size(); i += 76) {
+        wrapped += text.substr(i, 76) + "\r\n  ";
+    }
+    const TempDir dir;
+    const std::string file = dir.Write("wrapped", wrapped);
+    const ProcessResult result = RunShell(Inspect("--from-snapshot '" + file + "'"));
+    EXPECT_EQ(result.status, 0);
+    // The README's fingerprint of this example.
+    EXPECT_NE(result.output.find("fingerprint: 3e5db3ad7030fb34d6e6e8fa8be8a11c"),
+              std::string::npos)
+        << result.output;
+}
+
+TEST(InspectSnapshotInput, CutTextIsRejectedNamingBothLengths) {
+    const TempDir dir;
+    const std::string file = dir.Write("cut", ExampleSnapshot().substr(0, 300));
+    const ProcessResult result =
+        RunShell(Inspect("--from-snapshot '" + file + "' 2>&1 >/dev/null"));
+    EXPECT_EQ(result.status, 2);
+    // 300 characters decode to 225 bytes; the prefix declares 16 + 376.
+    EXPECT_NE(result.output.find("decodes to 225 bytes, fewer than the 392"), std::string::npos)
+        << result.output;
+}
+
+// The warnings each real table's serials call for, as "code:slot" in sorted
+// order, and where indexing stopped for the one broken table.
+struct RealTable {
+    const char* file;
+    std::string warnings;
+    std::string stopped;
+};
+
+const std::vector<RealTable> kRealTables = {
+    {"sidero-ASRock-Single-Ryzen.bin",
+     "placeholder:chassis placeholder:processor placeholder:system", ""},
+    {"sidero-Beelink-EQ12.bin", "placeholder:baseboard placeholder:chassis placeholder:processor",
+     ""},
+    {"sidero-Dell-PowerEdge-R630-Dual-Xeon.bin", "empty:processor", ""},
+    {"sidero-HyperV.bin", "empty:processor vm:baseboard vm:chassis vm:system",
+     "478 6 length below 4"},
+    {"sidero-SuperMicro-Dual-Xeon.bin", "empty:processor", ""},
+    {"sidero-SuperMicro-Quad-Opteron.bin",
+     "placeholder:baseboard placeholder:chassis placeholder:processor placeholder:system", ""},
+    {"smbioslib-jeffgerlap_3_2_0.bin", "placeholder:processor", ""},
+    {"uroot-Asus-UX307LA.bin", "placeholder:baseboard placeholder:processor", ""},
+    {"uroot-GigaByte-X399.bin",
+     "placeholder:baseboard placeholder:chassis placeholder:processor placeholder:system", ""},
+    {"uroot-Gigabyte-GA-MA74GMT-S2.bin",
+     "empty:baseboard empty:chassis empty:processor empty:system no-serials:-", ""},
+    {"uroot-Lenovo-ThinkPad-T480.bin", "placeholder:processor", ""},
+    {"uroot-Lenovo-ThinkPad-W510.bin", "empty:processor", ""},
+    {"uroot-MSI-MS-7816.bin",
+     "empty:processor placeholder:baseboard placeholder:chassis placeholder:system", ""},
+    {"uroot-SuperMicro-X9DBL.bin", "empty:processor placeholder:chassis", ""},
+    {"uroot-Synology-RS3614xsp.bin",
+     "empty:processor placeholder:baseboard placeholder:chassis placeholder:system", ""},
+    {"uroot-Toshiba-SatellitePro-L70.bin",
+     "placeholder:baseboard placeholder:chassis placeholder:processor", ""},
+    {"uroot-VMWare.bin", "empty:processor placeholder:baseboard placeholder:chassis vm:system", ""},
+};
+
+TEST(InspectRealTables, EachGetsTheWarningsItsSerialsCallFor) {
+    const std::string tables = std::string(GRELLAN_SOURCE_DIR) + "/../shared/smbios-tables";
+    if (!boost::filesystem::is_directory(tables)) {
+        GTEST_SKIP() << "no real tables at " << tables;
+    }
+    for (const RealTable& real : kRealTables) {
+        SCOPED_TRACE(real.file);
+        const ProcessResult result =
+            RunShell(Inspect("--json --from-dmi '" + tables + "/" + real.file + "'"));
+        ASSERT_EQ(result.status, 0);
+        const nlohmann::json json = Json(result);
+        std::vector<std::string> codes;
+        for (const nlohmann::json& warning : json["warnings"]) {
+            codes.push_back(warning["code"].get<std::string>() + ":" +
+                            (warning["slot"].is_null() ? "-" : warning["slot"].get<std::string>()));
+        }
+        std::sort(codes.begin(), codes.end());
+        std::string joined;
+        for (const std::string& code : codes) {
+            joined += (joined.empty() ? "" : " ") + code;
+        }
+        EXPECT_EQ(joined, real.warnings);
+        const nlohmann::json& stopped = json["table"]["stopped"];
+        EXPECT_EQ(stopped.is_null() ? ""
+                                    : stopped["offset"].dump() + " " + stopped["structure"].dump() +
+                                          " " + stopped["reason"].get<std::string>(),
+                  real.stopped);
+        EXPECT_EQ(Md5OfJsonSlots(json), json["fingerprint"]);
+    }
+}
+
+TEST(InspectDiff, NamesTheSlotAndStructureThatDiffer) {
+    const auto table = [](const std::string& system) {
+        return TableBuilder::Snapshot(
+            2, 8, TableBuilder().AddSerial(3, 3, "CH").AddSerial(1, 1, system).AddEnd().Table());
+    };
+    const TempDir dir;
+    const std::string a = dir.Write("a", table("SYS-1"));
+    const std::string b = dir.Write("b", table("SYS-2"));
+    const ProcessResult differ = RunShell(Inspect("--diff '" + a + "' - < '" + b + "'"));
+    EXPECT_EQ(differ.status, 4);
+    EXPECT_NE(differ.output.find("slot system differs: \"SYS-1\" -> \"SYS-2\""), std::string::npos)
+        << differ.output;
+    EXPECT_NE(differ.output.find("structure type 1 handle 0x0001 (system) differs"),
+              std::string::npos);
+    EXPECT_EQ(differ.output.find("chassis differs"), std::string::npos);
+    EXPECT_NE(differ.output.find("fingerprints differ"), std::string::npos);
+
+    const nlohmann::json json = Json(RunShell(Inspect("--json --diff '" + a + "' '" + b + "'")));
+    ASSERT_EQ(json["slots"].size(), 1U);
+    EXPECT_EQ(json["slots"][0]["slot"], "system");
+    EXPECT_EQ(json["same_fingerprint"], false);
+
+    const ProcessResult same = RunShell(Inspect("--diff '" + a + "' '" + a + "'"));
+    EXPECT_EQ(same.status, 0);
+    EXPECT_NE(same.output.find("same fingerprint"), std::string::npos);
+}
+
+struct CommandCase {
+    const char* name;
+    std::string command;  // arguments and redirections; standard error is captured
+    int status;
+    std::string message;
+};
+
+class InspectCommandLine : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(InspectCommandLine, RefusesWithTheReason) {
+    const ProcessResult result = RunShell(Inspect(GetParam().command));
+    EXPECT_EQ(result.status, GetParam().status);
+    EXPECT_NE(result.output.find(GetParam().message), std::string::npos) << result.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InspectCommandLine,
+    ::testing::Values(
+        CommandCase{"ExtraArgument", "dump.bin 2>&1 >/dev/null", 1,
+                    "unexpected argument 'dump.bin'"},
+        CommandCase{"DiffWithOneInput", "--diff a 2>&1 >/dev/null", 1, "needs two inputs"},
+        CommandCase{"MissingFile", "--from-dmi /nonexistent/dump.bin 2>&1 >/dev/null", 2,
+                    "cannot read /nonexistent/dump.bin: No such file or directory"},
+        CommandCase{"Directory", "--from-snapshot / 2>&1 >/dev/null", 2,
+                    "cannot read /: Is a directory"},
+        CommandCase{"DevZero", "--from-snapshot /dev/zero 2>&1 >/dev/null", 2,
+                    "/dev/zero is larger than 16 MiB"},
+        CommandCase{"EndlessPipe", "--from-snapshot - 2>&1 >/dev/null < /dev/zero", 2,
+                    "standard input is larger than 16 MiB"},
+        CommandCase{"FullDisk", "--version 2>&1 >/dev/full", 5,
+                    "cannot write to standard output: No space left on device"},
+        CommandCase{"Version", "--version", 0,
+                    std::string("grellaninspect ") + GRELLAN_VERSION_STRING + "\n"}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -61,6 +61,27 @@ TEST_F(ProbeProgram, MissingLibraryByAbsolutePathNamesTheFullPath) {
     EXPECT_EQ(result.output, "unable to load " + dir.Path() + "/libgrellan.dylib Library!\n");
 }
 
+// The loader's reason goes to standard error; standard output and the status
+// stay as they are.
+TEST_F(ProbeProgram, LoadFailureNamesTheLoadersReasonOnStandardError) {
+    struct Case {
+        std::string library;  // content of libgrellan.dylib; none when empty
+        std::string reason;
+    };
+    for (const Case& c :
+         {Case{"", "No such file or directory"}, Case{"not a shared object", "file too short"}}) {
+        if (!c.library.empty()) {
+            dir.Write("libgrellan.dylib", c.library);
+        }
+        const ProcessResult out = Run("/usr/bin:/bin", "./grellanprobe 2>/dev/null");
+        EXPECT_EQ(out.status, 1);
+        EXPECT_EQ(out.output, "unable to load ./libgrellan.dylib Library!\n");
+        const ProcessResult err = Run("/usr/bin:/bin", "./grellanprobe 2>&1 >/dev/null");
+        EXPECT_EQ(err.output.rfind("grellanprobe: ./libgrellan.dylib: ", 0), 0U) << err.output;
+        EXPECT_NE(err.output.find(c.reason), std::string::npos) << err.output;
+    }
+}
+
 TEST_F(ProbeProgram, LibraryWithoutTheExportExitsTwo) {
     CopyInto(GRELLAN_NOEXPORT_LIBRARY, dir.Path(), "libgrellan.dylib");
     const ProcessResult result = Run("/usr/bin:/bin");

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <string>
+
+#include "FakeMacTools.h"
+#include "TempDir.h"
+#include "grellan/grellan.h"
+
+namespace {
+
+using grellan::testing::FakeMacTools;
+using grellan::testing::ProcessResult;
+using grellan::testing::RunShell;
+using grellan::testing::TempDir;
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+TEST(PublicHeader, VersionMacrosMatchTheProjectVersion) {
+    EXPECT_STREQ(GRELLAN_VERSION_STRING, GRELLAN_PROJECT_VERSION);
+    EXPECT_EQ(std::to_string(GRELLAN_VERSION_MAJOR) + "." + std::to_string(GRELLAN_VERSION_MINOR) +
+                  "." + std::to_string(GRELLAN_VERSION_PATCH),
+              GRELLAN_PROJECT_VERSION);
+}
+
+// A clean install to a temporary prefix: the example host builds against it
+// through find_package(grellan) and through pkg-config, loads the installed
+// library by the path the package gives, and prints what the installed probe
+// prints; man renders both installed pages.
+class InstalledPackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const ProcessResult install =
+            RunShell(Quoted(GRELLAN_CMAKE_COMMAND) + " --install " + Quoted(GRELLAN_BUILD_DIR) +
+                     " --prefix " + Quoted(prefix.Path()) + " 2>&1");
+        ASSERT_EQ(install.status, 0) << install.output;
+    }
+
+    // What a host prints: the header's version, then the probe's line.
+    std::string Expected() {
+        const ProcessResult probe =
+            RunShell(Run(Quoted(prefix.Path() + "/bin/grellanprobe") + " 2>/dev/null"));
+        // Without /dev/mem the fake tools give the fallback fingerprint.
+        EXPECT_TRUE(probe.status == 0 || boost::filesystem::exists("/dev/mem")) << probe.output;
+        if (probe.status != 0) {
+            return std::string("libgrellan ") + GRELLAN_VERSION_STRING + "\n";
+        }
+        return std::string("libgrellan ") + GRELLAN_VERSION_STRING + "\n" + probe.output;
+    }
+
+    std::string Run(const std::string& command) const {
+        return "PATH=" + Quoted(tools.Directory() + ":/usr/bin:/bin") + " " + command;
+    }
+
+    const std::string example = std::string(GRELLAN_SOURCE_DIR) + "/examples/host";
+    TempDir prefix;
+    TempDir work;
+    FakeMacTools tools;
+};
+
+TEST_F(InstalledPackage, ExampleHostBuildsThroughFindPackage) {
+    const std::string build = work.Path() + "/build";
+    const ProcessResult configure = RunShell(
+        Quoted(GRELLAN_CMAKE_COMMAND) + " -S " + Quoted(example) + " -B " + Quoted(build) + " -G " +
+        Quoted(GRELLAN_CMAKE_GENERATOR) + " -DCMAKE_C_COMPILER=" + Quoted(GRELLAN_C_COMPILER) +
+        " -DCMAKE_C_FLAGS=" + Quoted(GRELLAN_SANITIZE_FLAGS) +
+        " -DCMAKE_PREFIX_PATH=" + Quoted(prefix.Path()) + " 2>&1 && " +
+        Quoted(GRELLAN_CMAKE_COMMAND) + " --build " + Quoted(build) + " 2>&1");
+    ASSERT_EQ(configure.status, 0) << configure.output;
+    const ProcessResult host = RunShell(Run(Quoted(build + "/grellan_host") + " 2>/dev/null"));
+    EXPECT_EQ(host.output, Expected());
+}
+
+TEST_F(InstalledPackage, ExampleHostBuildsThroughPkgConfig) {
+    const std::string pkg =
+        "PKG_CONFIG_PATH=" + Quoted(prefix.Path() + "/" + GRELLAN_INSTALL_LIBDIR + "/pkgconfig") +
+        " pkg-config ";
+    const ProcessResult version = RunShell(pkg + "--modversion grellan");
+    EXPECT_EQ(version.output, std::string(GRELLAN_VERSION_STRING) + "\n");
+    const ProcessResult build = RunShell(
+        Quoted(GRELLAN_C_COMPILER) + " -std=c99 -Wall -Wextra -Werror " + GRELLAN_SANITIZE_FLAGS +
+        " $(" + pkg + "--cflags grellan) " + "-DGRELLAN_LIBRARY_PATH=\"\\\"$(" + pkg +
+        "--variable=library grellan)\\\"\" " + Quoted(example + "/host.c") + " -o " +
+        Quoted(work.Path() + "/host") + " -ldl 2>&1");
+    ASSERT_EQ(build.status, 0) << build.output;
+    const ProcessResult host = RunShell(Run(Quoted(work.Path() + "/host") + " 2>/dev/null"));
+    EXPECT_EQ(host.output, Expected());
+}
+
+TEST_F(InstalledPackage, ManRendersBothPagesAndTheLicenseIsThere) {
+    EXPECT_TRUE(boost::filesystem::exists(prefix.Path() + "/share/doc/grellan/LICENSE"));
+    if (!GRELLAN_HAVE_MANPAGES) {
+        GTEST_SKIP() << "built without scdoc: no man pages";
+    }
+    for (const std::string page : {"grellanprobe", "grellaninspect"}) {
+        const std::string file =
+            prefix.Path() + "/" + GRELLAN_INSTALL_MANDIR + "/man1/" + page + ".1";
+        const ProcessResult man = RunShell("MANWIDTH=80 man -l " + Quoted(file) + " 2>/dev/null");
+        EXPECT_EQ(man.status, 0) << page;
+        EXPECT_EQ(man.output.rfind(page + "(1)", 0), 0U) << man.output;
+        EXPECT_NE(man.output.find("EXIT STATUS"), std::string::npos) << man.output;
+    }
+}
+
+}  // namespace
