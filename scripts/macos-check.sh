@@ -156,16 +156,17 @@ import concurrent.futures, json, os, shlex, subprocess, sys
 work, link_version, archs, versions = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4].split()
 zig_arch = {"x86_64": "x86_64", "arm64": "aarch64"}
 entries = json.load(open(os.path.join(work, "cmake", "compile_commands.json")))
-targets = ("grellan_objects", "grellanprobe", "grellan_inspect", "grellaninspect")
+# Every target of this configure (tests, fuzzers and benchmarks are off) is
+# part of the library, the probe or the inspector; these must be among them.
+required = ("grellan_objects", "grellanprobe", "grellan_inspect", "grellaninspect")
 units = []
 for e in entries:
     args = shlex.split(e["command"])
     obj = args[args.index("-o") + 1]
-    target = next((t for t in targets if f"CMakeFiles/{t}.dir/" in obj), None)
-    if target is None:
-        sys.exit(f"macos-check: unexpected translation unit {e['file']} ({obj})")
-    units.append((target, e["file"], e["directory"], args, obj.split(f"CMakeFiles/{target}.dir/")[1]))
-for t in targets:
+    target, rel = obj.split("CMakeFiles/", 1)[1].split(".dir/", 1)
+    units.append((target, e["file"], e["directory"], args, rel))
+targets = sorted({u[0] for u in units})
+for t in required:
     if not any(u[0] == t for u in units):
         sys.exit(f"macos-check: no translation unit for {t}")
 jobs = []
@@ -221,7 +222,7 @@ for arch in "${archs[@]}"; do
   mapfile -t lib_objects < <(objects "$arch" grellan_objects)
   checked "$work/link-library-$arch.log" "linking libgrellan.dylib for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -dylib \
-    -install_name @rpath/libgrellan.dylib -current_version 0.1.0 -compatibility_version 0.1.0 \
+    -install_name @rpath/libgrellan.dylib \
     -exported_symbols_list "$root/cmake/grellan.exported" -dead_strip \
     -o "$out/$arch/libgrellan.dylib" "${lib_objects[@]}" "$libcxx" "$libcxxabi" \
     "$stubs"/*.tbd "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd"
