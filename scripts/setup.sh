@@ -3,6 +3,11 @@
 # benchmarks need and this Debian machine does not have yet.
 set -euo pipefail
 
+if ! command -v dpkg-query >/dev/null 2>&1; then
+  echo "setup: not a Debian system; install the dependencies yourself (README, Building on macOS)"
+  exit 0
+fi
+
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev clang-format clang-tidy
@@ -10,7 +15,13 @@ packages=(
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   dmidecode libplist-utils python3 time binutils
   scdoc man-db
+  lld llvm
 )
+# The macOS cross-check installs its compiler (Zig) with npm; a Node.js that
+# brings its own npm is good enough.
+if ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #ifdef __APPLE__
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/IOKitLib.h>
+#include <mach/mach.h>  // mach_port_deallocate, mach_task_self
 #else
 #include "platform/standin/IOKitStandIn.h"
 #endif

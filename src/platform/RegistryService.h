@@ -2,19 +2,22 @@
 
 #include "platform/CFReference.h"
 #include "platform/IOKit.h"
+#include "platform/MasterPort.h"
 #include "platform/RegistryObject.h"
 
 namespace tirsel::kvl::agent::driver::platform {
 
 // The first registry service of `className`, or a null object. A master port
-// that cannot be obtained finds no service.
+// that cannot be obtained finds no service. The port is given back as soon as
+// the look-up is done; the service handle does not need it.
 inline RegistryObject MatchingService(const char* className) {
-    mach_port_t masterPort = MACH_PORT_NULL;
-    if (IOMasterPort(MACH_PORT_NULL, &masterPort) != KERN_SUCCESS) {
+    const MasterPort masterPort = MasterPort::Obtain();
+    if (!masterPort) {
         return RegistryObject();
     }
     // The matching dictionary is consumed by the look-up.
-    return RegistryObject(IOServiceGetMatchingService(masterPort, IOServiceMatching(className)));
+    return RegistryObject(
+        IOServiceGetMatchingService(masterPort.Get(), IOServiceMatching(className)));
 }
 
 // A new reference to the property `key` of `service`; null when it is missing.

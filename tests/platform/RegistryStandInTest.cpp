@@ -28,7 +28,10 @@ protected:
     static io_service_t Lookup(const char* className) {
         mach_port_t port = MACH_PORT_NULL;
         EXPECT_EQ(IOMasterPort(MACH_PORT_NULL, &port), KERN_SUCCESS);
-        return IOServiceGetMatchingService(port, IOServiceMatching(className));
+        const io_service_t service =
+            IOServiceGetMatchingService(port, IOServiceMatching(className));
+        EXPECT_EQ(mach_port_deallocate(mach_task_self(), port), KERN_SUCCESS);
+        return service;
     }
 
     standin::ScopedRegistry registry;

@@ -1,5 +1,7 @@
 #include "platform/standin/IOKitStandIn.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +21,7 @@ constexpr CFTypeID kDictionaryTypeID = 18;
 constexpr CFTypeID kDataTypeID = 20;
 
 constexpr mach_port_t kMasterPort = 1;
+constexpr mach_port_t kTaskSelfPort = 0x103;
 
 // Every CoreFoundation object of the stand-in. The opaque reference types of
 // the header all point at one of these.
@@ -67,8 +70,24 @@ kern_return_t IOMasterPort(mach_port_t /*bootstrapPort*/, mach_port_t* masterPor
     if (masterPort == nullptr) {
         return KERN_INVALID_ARGUMENT;
     }
+    // Like the real call, every success adds a reference to the same port name.
+    registry::detail::AcquirePort(kMasterPort);
     *masterPort = kMasterPort;
     return KERN_SUCCESS;
+}
+
+mach_port_t mach_task_self(void) {
+    return kTaskSelfPort;
+}
+
+kern_return_t mach_port_deallocate(ipc_space_t task, mach_port_name_t name) {
+    if (task != kTaskSelfPort) {
+        return KERN_INVALID_ARGUMENT;
+    }
+    if (name == MACH_PORT_NULL) {
+        return KERN_SUCCESS;  // the real call accepts the null name and does nothing
+    }
+    return registry::detail::ReleasePort(name) ? KERN_SUCCESS : KERN_INVALID_RIGHT;
 }
 
 CFMutableDictionaryRef IOServiceMatching(const char* name) {
@@ -143,6 +162,11 @@ CFTypeID CFStringGetTypeID(void) {
 }
 
 void CFRelease(CFTypeRef cf) {
+    // The real CFRelease crashes on NULL; an unguarded release must not pass here.
+    if (cf == nullptr) {
+        std::fputs("CFRelease(NULL): releasing a null reference crashes on macOS\n", stderr);
+        std::abort();
+    }
     if (IsConstantString(cf)) {
         return;
     }

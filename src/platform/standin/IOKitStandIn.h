@@ -8,7 +8,9 @@
 // Objects behave as the real ones do for these calls: a matching dictionary is
 // consumed by IOServiceGetMatchingService, a service handle must be released
 // with IOObjectRelease, a property object with CFRelease, and a CFSTR string is
-// a constant that never needs releasing.
+// a constant that never needs releasing. The master port from IOMasterPort is
+// one more reference, given back with mach_port_deallocate(mach_task_self(),
+// port); CFRelease(NULL) aborts the process, as the real one crashes it.
 
 #include <stdint.h>
 
@@ -18,6 +20,8 @@ extern "C" {
 
 typedef int kern_return_t;
 typedef unsigned int mach_port_t;
+typedef mach_port_t mach_port_name_t;
+typedef mach_port_t ipc_space_t;
 typedef mach_port_t io_object_t;
 typedef io_object_t io_service_t;
 typedef io_object_t io_registry_entry_t;
@@ -42,6 +46,8 @@ typedef struct StandInCFDictionary* CFMutableDictionaryRef;
 
 #define KERN_SUCCESS 0
 #define KERN_INVALID_ARGUMENT 4
+#define KERN_INVALID_NAME 15
+#define KERN_INVALID_RIGHT 17
 #define MACH_PORT_NULL 0
 #define IO_OBJECT_NULL 0
 
@@ -53,6 +59,11 @@ io_service_t IOServiceGetMatchingService(mach_port_t masterPort, CFDictionaryRef
 CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef key,
                                           CFAllocatorRef allocator, IOOptionBits options);
 kern_return_t IOObjectRelease(io_object_t object);
+
+// The calling task's own port, and the release of one reference to a port
+// right the task holds (here: only the master port).
+mach_port_t mach_task_self(void);
+kern_return_t mach_port_deallocate(ipc_space_t task, mach_port_name_t name);
 
 const UInt8* CFDataGetBytePtr(CFDataRef theData);
 CFIndex CFDataGetLength(CFDataRef theData);

@@ -27,6 +27,7 @@ struct Outstanding {
     unsigned int nextHandle = 0x1000;
     std::unordered_map<unsigned int, std::string> handles;
     std::unordered_set<const void*> objects;
+    std::unordered_map<unsigned int, std::size_t> portReferences;
     std::atomic<std::size_t> invalidReleases{0};
 };
 
@@ -38,6 +39,15 @@ Store& TheStore() {
 Outstanding& TheOutstanding() {
     static Outstanding outstanding;
     return outstanding;
+}
+
+// The caller holds the mutex.
+std::size_t PortReferences(const Outstanding& outstanding) {
+    std::size_t ports = 0;
+    for (const auto& port : outstanding.portReferences) {
+        ports += port.second;
+    }
+    return ports;
 }
 
 void SetProperty(const std::string& className, const std::string& key, detail::Property value) {
@@ -83,7 +93,13 @@ void ClearRegistry() {
 std::size_t OutstandingReferences() {
     Outstanding& outstanding = TheOutstanding();
     std::lock_guard lock(outstanding.mutex);
-    return outstanding.handles.size() + outstanding.objects.size();
+    return outstanding.handles.size() + outstanding.objects.size() + PortReferences(outstanding);
+}
+
+std::size_t OutstandingPortReferences() {
+    Outstanding& outstanding = TheOutstanding();
+    std::lock_guard lock(outstanding.mutex);
+    return PortReferences(outstanding);
 }
 
 std::size_t InvalidReleases() {
@@ -139,6 +155,26 @@ std::optional<Property> FindProperty(const std::string& className, const std::st
         return std::nullopt;
     }
     return property->second;
+}
+
+void AcquirePort(unsigned int name) {
+    Outstanding& outstanding = TheOutstanding();
+    std::lock_guard lock(outstanding.mutex);
+    ++outstanding.portReferences[name];
+}
+
+bool ReleasePort(unsigned int name) {
+    Outstanding& outstanding = TheOutstanding();
+    std::lock_guard lock(outstanding.mutex);
+    const auto found = outstanding.portReferences.find(name);
+    if (found == outstanding.portReferences.end()) {
+        ++outstanding.invalidReleases;
+        return false;
+    }
+    if (--found->second == 0) {
+        outstanding.portReferences.erase(found);
+    }
+    return true;
 }
 
 void TrackObject(const void* object) {

@@ -32,10 +32,14 @@ void SetNonDataProperty(const std::string& className, const std::string& key,
 // (and outstanding) until released.
 void ClearRegistry();
 
-// Matching dictionaries, service handles and property objects handed out and
-// not yet consumed or released.
+// Matching dictionaries, service handles, property objects and master-port
+// references handed out and not yet consumed or released.
 std::size_t OutstandingReferences();
-// Releases of handles or objects that were not outstanding (double releases).
+// Master-port references from IOMasterPort not yet given back with
+// mach_port_deallocate.
+std::size_t OutstandingPortReferences();
+// Releases of handles, objects or port references that were not outstanding
+// (double releases).
 std::size_t InvalidReleases();
 
 // Empties the registry on entry and on exit of a test scope.
@@ -63,6 +67,11 @@ std::optional<std::string> ServiceClass(unsigned int handle);
 // False when `handle` was not outstanding.
 bool CloseService(unsigned int handle);
 std::optional<Property> FindProperty(const std::string& className, const std::string& key);
+
+// One more reference to the port `name`.
+void AcquirePort(unsigned int name);
+// False when the task holds no reference to `name`.
+bool ReleasePort(unsigned int name);
 
 void TrackObject(const void* object);
 // False when `object` was not outstanding.
