@@ -1,5 +1,8 @@
 // The library's one C entry point.
 #include <algorithm>
+#if defined(__GLIBC__)
+#include <cxxabi.h>
+#endif
 #include <cstring>
 #include <string>
 
@@ -14,7 +17,15 @@ extern "C" GRELLAN_EXPORT void GetHardwareHash(char* dst, int len) {
     std::string hash;
     try {
         hash = tirsel::kvl::agent::driver::business::HwHashCalculator().CalculateHwHash();
-    } catch (...) {
+    }
+#if defined(__GLIBC__)
+    catch (abi::__forced_unwind&) {
+        // A cancelled host thread unwinds through here; swallowing that
+        // unwind would abort the host. Children are already killed and reaped.
+        throw;
+    }
+#endif
+    catch (...) {
         // No exception may reach the C caller: an empty string means "no fingerprint".
         hash.clear();
     }
