@@ -120,9 +120,10 @@ TEST(FallbackStress, EveryCallGivesTheSameSerials) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("fallback stress: %ld calls, %ld threads, %ld hogs, %.1f s: %ld differences, %ld "
-                "failures\n",
-                calls, threads, hogs, seconds, differences.load(), failures.load());
+    std::printf(
+        "fallback stress: %ld calls, %ld threads, %ld hogs, %.1f s: %ld differences, %ld "
+        "failures\n",
+        calls, threads, hogs, seconds, differences.load(), failures.load());
     for (const std::string& report : reports) {
         std::printf("  %s\n", report.c_str());
     }

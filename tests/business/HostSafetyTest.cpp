@@ -72,8 +72,8 @@ TEST_P(MisbehavingTool, GivesNoFingerprintWithinTheBound) {
     }
     const platform::ScopedCommandSettings commands(Settings());
     const FakeMacTools::Machine machine;
-    const std::string healthy = grellan::testing::ReferenceMd5(
-        machine.serial + machine.serial + machine.processorName + " ABCD");
+    const std::string healthy = grellan::testing::ReferenceMd5(machine.serial + machine.serial +
+                                                               machine.processorName + " ABCD");
 
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(Fingerprint(), c.fingerprint ? healthy : "");
@@ -84,17 +84,17 @@ TEST_P(MisbehavingTool, GivesNoFingerprintWithinTheBound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, MisbehavingTool,
-    ::testing::Values(
-        ToolCase{"HealthyToolsGiveTheFingerprint", "ioreg", "", true},
-        ToolCase{"NeverExits", "system_profiler", "echo $$ >> PIDS; exec sleep 1000", false},
-        ToolCase{"KilledBySignal", "ioreg", "kill -9 $$", false},
-        ToolCase{"ExitsWithAnError", "ioreg", "echo '<plist/>'; exit 2", false},
-        ToolCase{"NotFound", "ioreg", "exec grellan-no-such-tool", false},
-        ToolCase{"GrandchildHoldsItsOutput", "ioreg", "sleep 1000 & echo $! >> PIDS; echo x",
-                 false},
-        ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", false},
-        // Reads /dev/null, not the host's input: an empty dump, parsed at once.
-        ToolCase{"ReadsStandardInput", "ioreg", "cat", false}),
+    ::testing::Values(ToolCase{"HealthyToolsGiveTheFingerprint", "ioreg", "", true},
+                      ToolCase{"NeverExits", "system_profiler", "echo $$ >> PIDS; exec sleep 1000",
+                               false},
+                      ToolCase{"KilledBySignal", "ioreg", "kill -9 $$", false},
+                      ToolCase{"ExitsWithAnError", "ioreg", "echo '<plist/>'; exit 2", false},
+                      ToolCase{"NotFound", "ioreg", "exec grellan-no-such-tool", false},
+                      ToolCase{"GrandchildHoldsItsOutput", "ioreg",
+                               "sleep 1000 & echo $! >> PIDS; echo x", false},
+                      ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", false},
+                      // Reads /dev/null, not the host's input: an empty dump, parsed at once.
+                      ToolCase{"ReadsStandardInput", "ioreg", "cat", false}),
     [](const ::testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HostSafety, ShellThatCannotBeStartedGivesNoFingerprint) {

@@ -160,8 +160,7 @@ TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
     // The test builds in testpath/ search the fake tools first.
     const FakeMacTools tools;
     const std::string bin = std::string(GRELLAN_BUILD_DIR) + "/testpath";
-    const std::string env =
-        "GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() + ":/usr/bin:/bin' ";
+    const std::string env = "GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() + ":/usr/bin:/bin' ";
     const nlohmann::json json = Json(RunShell(env + "'" + bin + "/grellaninspect' --json"));
     const FakeMacTools::Machine machine;
     const std::string expected =
