@@ -3,14 +3,18 @@
 // and nothing of the tools stays behind.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
@@ -18,6 +22,7 @@
 #include "Processes.h"
 #include "RegistryStandIn.h"
 #include "TempDir.h"
+#include "business/HwHashCalculator.h"
 #include "grellan/grellan.h"
 
 namespace {
@@ -138,6 +143,49 @@ TEST_F(HostSafety, GigabyteOfOutputKeepsHostMemoryBounded) {
     EXPECT_LT(peakKiB, 200L * 1024) << text;
     EXPECT_NE(text.find(" []"), std::string::npos) << text;
     std::printf("host peak: %ld KiB\n", peakKiB);
+}
+
+// A host whose threads take signals through a handler without SA_RESTART
+// (a profiler's timer, say): every interrupted call is resumed and no byte of
+// output is lost. The line reader of popen dropped output here (about one
+// command in ten under this storm), and with it a serial, silently.
+TEST_F(HostSafety, SignalStormLosesNoOutput) {
+    using tirsel::kvl::agent::driver::business::HwHashCalculator;
+    const platform::ScopedCommandSettings commands(platform::WithToolDirectory(tools.Directory()));
+    const std::string expected = HwHashCalculator().CalculateHwHash();
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+    const itimerval storm{{0, 200}, {0, 200}};
+    const itimerval off{};
+    ASSERT_EQ(setitimer(ITIMER_REAL, &storm, nullptr), 0);
+
+    std::atomic<int> differences{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                if (HwHashCalculator().CalculateHwHash() != expected) {
+                    ++differences;
+                }
+            }
+        });
+    }
+    // The signals go to the callers, not to this thread.
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    setitimer(ITIMER_REAL, &off, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);  // a pending one meets the handler
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(differences.load(), 0);
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
 }
 
 // pthread_cancel of a host thread inside the call: the thread unwinds (no
