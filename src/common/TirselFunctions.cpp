@@ -14,7 +14,11 @@
 #include "platform/ChildProcess.h"
 #include "platform/CommandSettings.h"
 
+#ifdef __APPLE__
+#include <crt_externs.h>  // a dynamic library reaches the environment through _NSGetEnviron
+#else
 extern char** environ;  // NOLINT(readability-redundant-declaration)
+#endif
 
 namespace tirsel::kvl::agent::driver::common {
 
@@ -47,7 +51,12 @@ bool Dropped(const std::string& entry) {
 
 std::vector<std::string> HostEnvironment() {
     std::vector<std::string> entries;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+#ifdef __APPLE__
+    char** const first = *_NSGetEnviron();
+#else
+    char** const first = environ;
+#endif
+    for (char** entry = first; entry != nullptr && *entry != nullptr; ++entry) {
         entries.emplace_back(*entry);
     }
     return entries;
