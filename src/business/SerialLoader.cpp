@@ -5,6 +5,7 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "common/Base64Coder.h"
@@ -24,12 +25,23 @@ const char* const kRegistryDumpCommand = "ioreg -a  -l -p IODeviceTree -c IORegi
 const char* const kMachineSerialCommand =
     "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"";
 
+// The output of `command`; a command that failed (not started, killed, past a
+// bound, exit status 2 or more) ends the fallback computation: its serial
+// would be missing, and a fingerprint without it names a different machine.
+std::string OutputOrThrow(const std::string& command) {
+    common::CommandResult result = TirselFunctions::RunCommand(command);
+    if (result.Failed()) {
+        throw std::runtime_error("command failed: " + command);
+    }
+    return std::move(result.output);
+}
+
 }  // namespace
 
 // The command comes by value: that is the interface hosts of this class know.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
-    return SecondField(TirselFunctions::ExecCommand(command));
+    return SecondField(OutputOrThrow(command));
 }
 
 std::string SerialLoader::SecondField(const std::string& output) {
@@ -56,7 +68,7 @@ std::string SerialLoader::GetChassisSerial() {
 std::string SerialLoader::GetProcessorSerial() {
     std::string serial = ProcessComand(kProcessorNameCommand);
     serial += ' ';
-    const std::string dump = TirselFunctions::ExecCommand(kRegistryDumpCommand);
+    const std::string dump = OutputOrThrow(kRegistryDumpCommand);
     boost::property_tree::ptree tree;
     common::MacXMLToJSONParser parser(dump, tree);
     parser.Parse("plist");

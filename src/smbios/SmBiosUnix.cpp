@@ -142,8 +142,14 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
     std::uint64_t first = firmware::kLegacyScanFirst;
     std::uint64_t last = firmware::kLegacyScanLast;
     if (efiScan) {
-        const std::string output =
-            common::TirselFunctions::ExecCommand(firmware::kTableAddressCommand);
+        const common::CommandResult run =
+            common::TirselFunctions::RunCommand(firmware::kTableAddressCommand);
+        if (run.Failed()) {
+            // Not started, killed, past a bound or a real error: no address.
+            steps.push_back("EFI firmware: dmidecode failed");
+            return result;
+        }
+        const std::string& output = run.output;
         if (output.size() < 2 || output.find("0x") == std::string::npos) {
             steps.push_back("EFI firmware: dmidecode printed no \"0x\"");
             return result;

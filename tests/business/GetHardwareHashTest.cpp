@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
-#include "ScopedEnvironment.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
@@ -86,10 +86,11 @@ TEST_F(GetHardwareHashTest, RepeatedCallsGiveTheSameFingerprint) {
 }
 
 TEST_F(GetHardwareHashTest, AnExceptionInsideLeavesAnEmptyString) {
-    // No table and no tools: the registry dump is empty and cannot be parsed.
+    // No table, and a registry dump that is empty and cannot be parsed.
     standin::ClearRegistry();
-    const grellan::testing::TempDir empty;
-    const grellan::testing::ScopedEnvironment path("PATH", empty.Path());
+    const grellan::testing::FakeMacTools tools;
+    tools.SetRegistryDump("");
+    const platform::ScopedCommandSettings commands(tools.Directory());
     char buffer[40];
     std::memset(buffer, 'x', sizeof buffer);
     GetHardwareHash(buffer, sizeof buffer);
@@ -106,7 +107,7 @@ TEST_F(GetHardwareHashTest, DeepRegistryDumpOnASmallThreadStackGivesAnEmptyStrin
         dump += "<array>";
     }
     tools.SetRegistryDump(dump + "\n");
-    const auto path = grellan::testing::ScopedEnvironment::PrependPath(tools.Directory());
+    const platform::ScopedCommandSettings commands(tools.Directory());
 
     struct Call {
         char buffer[48];

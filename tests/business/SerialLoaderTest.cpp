@@ -6,19 +6,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "RegistryStandIn.h"
-#include "ScopedEnvironment.h"
 #include "TempDir.h"
 #include "business/HwHashCalculator.h"
 
 namespace {
 
 using grellan::testing::FakeMacTools;
-using grellan::testing::ScopedEnvironment;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::business::HwHashCalculator;
 using tirsel::kvl::agent::driver::business::SerialLoader;
+using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
 struct FieldCase {
@@ -47,8 +47,14 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"InnerWhiteSpaceKept", "k:\t a \t b \r\n", "a \t b"}),
     [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
 
-TEST(ProcessComand, MissingCommandGivesEmpty) {
-    EXPECT_EQ(SerialLoader().ProcessComand("grellan-no-such-tool 2>/dev/null"), "");
+// Grep's "no match" (status 1) is an empty field; a command that cannot be
+// found (status 127), another failure or a signal ends the computation.
+TEST(ProcessComand, NoMatchIsEmptyButAFailedCommandThrows) {
+    EXPECT_EQ(SerialLoader().ProcessComand("echo a:b | grep nothing"), "");
+    for (const char* command : {"grellan-no-such-tool", "echo a:b; exit 2", "kill -9 $$"}) {
+        SCOPED_TRACE(command);
+        EXPECT_THROW(SerialLoader().ProcessComand(command), std::runtime_error);
+    }
 }
 
 struct ProcessorCase {
@@ -69,7 +75,7 @@ class ProcessorSerialTest : public ::testing::TestWithParam<ProcessorCase> {};
 
 TEST_P(ProcessorSerialTest, NameBlankAndPrintableChipBytes) {
     const FakeMacTools tools(GetParam().machine);
-    const auto path = ScopedEnvironment::PrependPath(tools.Directory());
+    const ScopedCommandSettings commands(tools.Directory());
     EXPECT_EQ(SerialLoader().GetProcessorSerial(), GetParam().serial);
 }
 
@@ -87,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProcessorSerial, UnreadableRegistryDumpThrows) {
     const FakeMacTools tools;
-    const auto path = ScopedEnvironment::PrependPath(tools.Directory());
+    const ScopedCommandSettings commands(tools.Directory());
     tools.SetRegistryDump("ioreg: no such plane\n");
     EXPECT_THROW(SerialLoader().GetProcessorSerial(), std::logic_error);
     tools.SetRegistryDump("<plist><dict><key>a</key></plist>\n");
@@ -150,7 +156,7 @@ TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
                         "sed \"s/Serial Number (system): .*/Serial Number (system): RUN$n/\" '" +
                         dir.Path() + "/report'\n");
     dir.WriteScript("ioreg", "echo \"ioreg $*\" >> '" + log + "'\ncat '" + dir.Path() + "/dump'\n");
-    const auto path = ScopedEnvironment::PrependPath(dir.Path());
+    const ScopedCommandSettings commands(dir.Path());
     const standin::ScopedRegistry registry;
     standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
                              std::string("MLB\0", 4));

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+#include "common/CommandOutput.h"
 
 namespace {
 
+using tirsel::kvl::agent::driver::common::CommandOutput;
 using tirsel::kvl::agent::driver::common::TirselFunctions;
 
 struct ExecCase {
@@ -45,6 +50,41 @@ TEST(ExecCommandLongOutput, ManyLinesAcrossReadBoundaries) {
         expected += std::to_string(i) + (i < 5000 ? "\n" : "");
     }
     EXPECT_EQ(output, expected);
+}
+
+// A zero byte ends what its piece keeps; pieces end after a line feed or
+// after 127 bytes, wherever the pipe's reads happen to split the stream.
+TEST(CommandOutput, KeepsWhatTheLineReaderKept) {
+    const std::string long127 = std::string(126, 'a') + '\0';
+    struct Case {
+        std::string stream;
+        std::string kept;
+    };
+    const std::vector<Case> cases = {
+        {std::string("ab\0cd\nef\n", 9), "abef"},  // the line feed went with "cd"
+        {std::string("\0x\ny", 4), "y"},
+        {long127 + "next", std::string(126, 'a') + "next"},
+        {std::string(127, 'b') + std::string("\0c", 2), std::string(127, 'b')},
+        {"text\n\n", "text\n"},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t split : {std::size_t{1}, std::size_t{5}, std::size_t{4096}}) {
+            CommandOutput output(1 << 20);
+            for (std::size_t at = 0; at < c.stream.size(); at += split) {
+                ASSERT_TRUE(
+                    output.Append(c.stream.data() + at, std::min(split, c.stream.size() - at)));
+            }
+            EXPECT_EQ(output.TakeText(), c.kept) << "split " << split;
+        }
+    }
+}
+
+TEST(CommandOutput, RefusesMoreThanItsLimit) {
+    CommandOutput output(8);
+    EXPECT_TRUE(output.Append("12345678", 8));
+    EXPECT_FALSE(output.Append("9", 1));
+    EXPECT_FALSE(output.Append("", 0));
+    EXPECT_EQ(output.TakeText(), "");
 }
 
 struct TrimCase {

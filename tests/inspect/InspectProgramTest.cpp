@@ -160,16 +160,18 @@ TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
     if (boost::filesystem::exists("/dev/mem")) {
         GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
     }
+    // The test builds in testpath/ search the fake tools first.
     const FakeMacTools tools;
-    const std::string path = tools.Directory() + ":/usr/bin:/bin";
-    const nlohmann::json json = Json(RunShell(Inspect("--json", path)));
+    const std::string bin = std::string(GRELLAN_BUILD_DIR) + "/testpath";
+    const std::string env = "GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() + ":/usr/bin:/bin' ";
+    const nlohmann::json json = Json(RunShell(env + "'" + bin + "/grellaninspect' --json"));
     const FakeMacTools::Machine machine;
     const std::string expected =
         ReferenceMd5(machine.serial + machine.serial + machine.processorName + " ABCD");
     EXPECT_EQ(json["source"], "fallback");
     EXPECT_EQ(json["serials"]["processor"], machine.processorName + " ABCD");
     EXPECT_EQ(json["fingerprint"], expected);
-    const ProcessResult probe = RunShell("PATH='" + path + "' '" + kBin + "/grellanprobe'");
+    const ProcessResult probe = RunShell(env + "'" + bin + "/grellanprobe'");
     EXPECT_EQ(probe.output, expected + "\n");
 }
 
@@ -182,8 +184,9 @@ TEST(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     const std::string& out = result.output;
     const std::size_t absent = out.find("/dev/mem is absent");
     const std::size_t service = out.find("no AppleSMBIOS service");
+    // No ioreg on the fixed search path: the registry dump command fails.
     const std::size_t parse =
-        out.find("the registry dump could not be parsed: XML does not contain main tags");
+        out.find("command failed: ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
     ASSERT_NE(absent, std::string::npos) << out;
     ASSERT_NE(service, std::string::npos) << out;
     ASSERT_NE(parse, std::string::npos) << out;

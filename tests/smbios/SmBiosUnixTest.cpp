@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "CommandSettingsOverride.h"
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
-#include "ScopedEnvironment.h"
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
@@ -30,7 +30,6 @@ using grellan::testing::HasStep;
 using grellan::testing::Bytes;
 using grellan::testing::EntryPoint21;
 using grellan::testing::MemoryImage;
-using grellan::testing::ScopedEnvironment;
 using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::platform::FirmwarePathSet;
@@ -276,7 +275,7 @@ TEST(SmBiosUnixEfiScan, ReadsTheStartAddressFromTheTableAtLine) {
 
 class SmBiosUnixEfiScanTest : public ::testing::Test {
 protected:
-    // The fake dmidecode first on PATH prints `tableLine` among other lines.
+    // The fake dmidecode first on the tool search path prints `tableLine` among other lines.
     void FakeDmidecode(const std::string& tableLine) const {
         tools.WriteScript("dmidecode",
                           "echo '# dmidecode 3.4'\necho 'SMBIOS 3.3.0 present.'\n"
@@ -287,7 +286,7 @@ protected:
     static constexpr std::uint64_t kStart = 0x10000;
     TempDir dir;
     TempDir tools;
-    ScopedEnvironment path = ScopedEnvironment::PrependPath(tools.Path());
+    tirsel::kvl::agent::driver::platform::ScopedCommandSettings commands{tools.Path()};
 };
 
 TEST_F(SmBiosUnixEfiScanTest, StopsAtTheFirstAcceptedEntryPoint) {

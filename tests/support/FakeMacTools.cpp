@@ -91,3 +91,11 @@ void FakeMacTools::SetRegistryDump(const std::string& output) const {
 }
 
 }  // namespace grellan::testing
+
+namespace grellan::testing {
+
+void FakeMacTools::SetScript(const std::string& tool, const std::string& body) const {
+    dir.WriteScript(tool, body);
+}
+
+}  // namespace grellan::testing

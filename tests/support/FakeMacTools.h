@@ -7,8 +7,9 @@
 namespace grellan::testing {
 
 // Fake `system_profiler` and `ioreg` scripts in a directory of their own, to
-// be put first on PATH: they print what the macOS tools print, with the
-// processor name, machine serial and chip identifier chosen by the test.
+// be searched first for tools (ScopedCommandSettings(Directory())): they
+// print what the macOS tools print, with the processor name, machine serial
+// and chip identifier chosen by the test.
 class FakeMacTools {
 public:
     struct Machine {
@@ -25,6 +26,8 @@ public:
     const std::string& Directory() const { return dir.Path(); }
     // Replaces the ioreg script with one that prints `output` verbatim.
     void SetRegistryDump(const std::string& output) const;
+    // Replaces the script `tool` with a /bin/sh script of `body`.
+    void SetScript(const std::string& tool, const std::string& body) const;
 
     // The registry dump the fake ioreg prints for `machine`.
     static std::string RegistryDump(const Machine& machine);

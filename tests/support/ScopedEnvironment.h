@@ -25,12 +25,6 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
-    // Puts `dir` first on PATH, so fake tools there shadow the real ones.
-    static ScopedEnvironment PrependPath(const std::string& dir) {
-        const char* path = std::getenv("PATH");
-        return ScopedEnvironment("PATH", dir + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
-    }
-
 private:
     std::string name_;
     std::optional<std::string> previous_;

@@ -1,0 +1,222 @@
+// GetHardwareHash as a host sees it when the fallback tools misbehave: every
+// failed command gives "no fingerprint" within the time bound plus a second,
+// and nothing of the tools stays behind.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CommandSettingsOverride.h"
+#include "FakeMacTools.h"
+#include "FirmwarePathsOverride.h"
+#include "Processes.h"
+#include "RegistryStandIn.h"
+#include "TempDir.h"
+#include "business/HwHashCalculator.h"
+#include "grellan/grellan.h"
+
+namespace {
+
+using grellan::testing::FakeMacTools;
+using grellan::testing::ReadFile;
+using grellan::testing::TempDir;
+namespace platform = tirsel::kvl::agent::driver::platform;
+namespace standin = tirsel::kvl::agent::driver::platform::standin;
+using Clock = std::chrono::steady_clock;
+
+std::string Fingerprint() {
+    char buffer[33];
+    GetHardwareHash(buffer, sizeof buffer);
+    return buffer;
+}
+
+// No table (no memory device, an empty registry): the fallback tools decide.
+class HostSafety : public ::testing::Test {
+protected:
+    platform::CommandSettings Settings() const {
+        platform::CommandSettings settings = platform::WithToolDirectory(tools.Directory());
+        settings.timeLimit = std::chrono::milliseconds(1000);
+        settings.outputLimit = std::size_t{1} << 20;
+        return settings;
+    }
+
+    standin::ScopedRegistry registry;
+    platform::ScopedFirmwarePaths paths{platform::WithoutMemoryDevice()};
+    FakeMacTools tools;
+    TempDir dir;
+    const std::string pids = dir.Path() + "/pids";
+};
+
+struct ToolCase {
+    const char* name;
+    const char* tool;
+    std::string body;  // "PIDS" stands for a file the processes list themselves in
+    bool fingerprint;
+};
+
+class MisbehavingTool : public HostSafety, public ::testing::WithParamInterface<ToolCase> {};
+
+TEST_P(MisbehavingTool, GivesNoFingerprintWithinTheBound) {
+    const ToolCase& c = GetParam();
+    std::string body = c.body;
+    for (std::size_t at; (at = body.find("PIDS")) != std::string::npos;) {
+        body.replace(at, 4, "'" + pids + "'");
+    }
+    if (!body.empty()) {
+        tools.SetScript(c.tool, body);
+    }
+    const platform::ScopedCommandSettings commands(Settings());
+    const FakeMacTools::Machine machine;
+    const std::string healthy = grellan::testing::ReferenceMd5(machine.serial + machine.serial +
+                                                               machine.processorName + " ABCD");
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Fingerprint(), c.fingerprint ? healthy : "");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, MisbehavingTool,
+    ::testing::Values(ToolCase{"HealthyToolsGiveTheFingerprint", "ioreg", "", true},
+                      ToolCase{"NeverExits", "system_profiler", "echo $$ >> PIDS; exec sleep 1000",
+                               false},
+                      ToolCase{"KilledBySignal", "ioreg", "kill -9 $$", false},
+                      ToolCase{"ExitsWithAnError", "ioreg", "echo '<plist/>'; exit 2", false},
+                      ToolCase{"NotFound", "ioreg", "exec grellan-no-such-tool", false},
+                      ToolCase{"GrandchildHoldsItsOutput", "ioreg",
+                               "sleep 1000 & echo $! >> PIDS; echo x", false},
+                      ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", false},
+                      // Reads /dev/null, not the host's input: an empty dump, parsed at once.
+                      ToolCase{"ReadsStandardInput", "ioreg", "cat", false}),
+    [](const ::testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.name); });
+
+TEST_F(HostSafety, ShellThatCannotBeStartedGivesNoFingerprint) {
+    platform::CommandSettings settings = Settings();
+    settings.shell = dir.Path() + "/no-shell";
+    const platform::ScopedCommandSettings commands(settings);
+    EXPECT_EQ(Fingerprint(), "");
+}
+
+// 1 GB from the registry dump: the command is cut off at 64 MiB, and the
+// host (a child process here, so its peak is its own) stays under 200 MB.
+TEST_F(HostSafety, GigabyteOfOutputKeepsHostMemoryBounded) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's own memory would be measured";
+#endif
+    tools.SetScript("ioreg", "head -c 1000000000 /dev/zero | tr '\\0' x");
+    const platform::ScopedCommandSettings commands(platform::WithToolDirectory(tools.Directory()));
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t host = fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        close(report[0]);
+        const std::string hash = Fingerprint();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const std::string text = std::to_string(usage.ru_maxrss) + " [" + hash + "]";
+        (void)!write(report[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(report[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(report[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(host, &status, 0), host);
+    const long peakKiB = std::stol(text);
+    EXPECT_LT(peakKiB, 200L * 1024) << text;
+    EXPECT_NE(text.find(" []"), std::string::npos) << text;
+    std::printf("host peak: %ld KiB\n", peakKiB);
+}
+
+// A host whose threads take signals through a handler without SA_RESTART
+// (a profiler's timer, say): every interrupted call is resumed and no byte of
+// output is lost. The line reader of popen dropped output here (about one
+// command in ten under this storm), and with it a serial, silently.
+TEST_F(HostSafety, SignalStormLosesNoOutput) {
+    using tirsel::kvl::agent::driver::business::HwHashCalculator;
+    const platform::ScopedCommandSettings commands(platform::WithToolDirectory(tools.Directory()));
+    const std::string expected = HwHashCalculator().CalculateHwHash();
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+    const itimerval storm{{0, 200}, {0, 200}};
+    const itimerval off{};
+    ASSERT_EQ(setitimer(ITIMER_REAL, &storm, nullptr), 0);
+
+    std::atomic<int> differences{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                if (HwHashCalculator().CalculateHwHash() != expected) {
+                    ++differences;
+                }
+            }
+        });
+    }
+    // The signals go to the callers, not to this thread.
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    setitimer(ITIMER_REAL, &off, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);  // a pending one meets the handler
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(differences.load(), 0);
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+}
+
+// pthread_cancel of a host thread inside the call: the thread unwinds (no
+// abort), and the tool's processes are killed and reaped.
+TEST_F(HostSafety, CancelledThreadUnwindsAndLeavesNoTool) {
+    tools.SetScript("system_profiler", "echo $$ >> '" + pids + "'; exec sleep 1000");
+    platform::CommandSettings settings = Settings();
+    settings.timeLimit = std::chrono::milliseconds(20000);
+    const platform::ScopedCommandSettings commands(settings);
+
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void*) -> void* {
+                      Fingerprint();
+                      return nullptr;
+                  },
+                  nullptr),
+              0);
+    for (int i = 0; i < 500 && ReadFile(pids).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(ReadFile(pids).empty());
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(pthread_cancel(thread), 0);
+    void* result = nullptr;
+    ASSERT_EQ(pthread_join(thread, &result), 0);
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+}
+
+}  // namespace

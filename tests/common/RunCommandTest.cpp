@@ -1,0 +1,203 @@
+// The command runner against real processes: its bounds, its failure rule,
+// and what of the host a command can and cannot reach.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "CommandSettingsOverride.h"
+#include "Processes.h"
+#include "ScopedEnvironment.h"
+#include "TempDir.h"
+#include "common/TirselFunctions.h"
+
+namespace {
+
+using grellan::testing::ReadFile;
+using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::common::CommandOutcome;
+using tirsel::kvl::agent::driver::common::CommandResult;
+using tirsel::kvl::agent::driver::common::TirselFunctions;
+using tirsel::kvl::agent::driver::platform::CommandSettings;
+using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
+using Clock = std::chrono::steady_clock;
+
+struct BoundCase {
+    const char* name;
+    std::string command;  // "PIDS" stands for a file the processes list themselves in
+    CommandOutcome outcome;
+    int exitStatus;
+    bool failed;
+};
+
+class RunCommandBounds : public ::testing::TestWithParam<BoundCase> {};
+
+// With a 1 s bound and 1 MiB of output, every case returns within the bound
+// plus a second, leaves no child and no process of its group behind.
+TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
+    const BoundCase& c = GetParam();
+    const TempDir dir;
+    const std::string pids = dir.Path() + "/pids";
+    std::string command = c.command;
+    for (std::size_t at; (at = command.find("PIDS")) != std::string::npos;) {
+        command.replace(at, 4, "'" + pids + "'");
+    }
+    CommandSettings settings;
+    settings.timeLimit = std::chrono::milliseconds(1000);
+    settings.outputLimit = std::size_t{1} << 20;
+    const ScopedCommandSettings scoped(settings);
+
+    const Clock::time_point start = Clock::now();
+    const CommandResult result = TirselFunctions::RunCommand(command);
+    const auto elapsed = Clock::now() - start;
+
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    EXPECT_EQ(result.Failed(), c.failed);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RunCommandBounds,
+    ::testing::Values(
+        BoundCase{"ExitZero", "echo $$ > PIDS", CommandOutcome::Exited, 0, false},
+        BoundCase{"GrepNoMatchIsNoFailure", "echo x | grep y", CommandOutcome::Exited, 1, false},
+        BoundCase{"ExitTwoFails", "exit 2", CommandOutcome::Exited, 2, true},
+        BoundCase{"NotFoundFails", "grellan-no-such-tool", CommandOutcome::Exited, 127, true},
+        BoundCase{"KilledBySignal", "kill -9 $$", CommandOutcome::Signalled, -1, true},
+        BoundCase{"NeverExits", "echo $$ > PIDS; sleep 1000", CommandOutcome::TimedOut, -1, true},
+        BoundCase{"ClosesItsOutputAndStays", "echo $$ > PIDS; exec >&-; sleep 1000",
+                  CommandOutcome::TimedOut, -1, true},
+        BoundCase{"GrandchildHoldsTheOutput", "sleep 1000 & echo $! > PIDS; echo partial",
+                  CommandOutcome::OutputHeldOpen, -1, true},
+        BoundCase{"DetachedGrandchildIsKilled", "sleep 1000 >/dev/null & echo $! > PIDS",
+                  CommandOutcome::Exited, 0, false},
+        BoundCase{"EndlessOutput", "echo $$ > PIDS; yes", CommandOutcome::OutputTooLarge, -1, true},
+        BoundCase{"OneByteTooMany", "head -c 1048577 /dev/zero", CommandOutcome::OutputTooLarge, -1,
+                  true},
+        BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0,
+                  false}),
+    [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+
+TEST(RunCommandStart, AShellThatCannotBeStartedIsAFailure) {
+    CommandSettings settings;
+    settings.shell = "/nonexistent/sh";
+    const ScopedCommandSettings scoped(settings);
+    const CommandResult result = TirselFunctions::RunCommand("echo hi");
+    EXPECT_EQ(result.outcome, CommandOutcome::NotStarted);
+    EXPECT_TRUE(result.Failed());
+    EXPECT_EQ(result.output, "");
+}
+
+// Restores one of the host's standard descriptors after the test replaced it.
+class SavedDescriptor {
+public:
+    explicit SavedDescriptor(int fd) : fd(fd), copy(dup(fd)) {}
+    ~SavedDescriptor() {
+        dup2(copy, fd);
+        close(copy);
+    }
+    SavedDescriptor(const SavedDescriptor&) = delete;
+    SavedDescriptor& operator=(const SavedDescriptor&) = delete;
+
+private:
+    int fd;
+    int copy;
+};
+
+TEST(RunCommandIsolation, HostDescriptorsStayWithTheHost) {
+    const TempDir dir;
+    // A descriptor without O_CLOEXEC, as hosts open them.
+    const int hostFile = open((dir.Path() + "/host").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_GE(hostFile, 3);
+    const std::string visible = "test -e /dev/fd/" + std::to_string(hostFile) + " && echo seen";
+    EXPECT_EQ(TirselFunctions::ExecCommand(visible), "");
+    EXPECT_EQ(TirselFunctions::ExecCommand("ls /dev/fd | wc -l | tr -d ' '"), "4");  // 0-2, ls's
+    close(hostFile);
+
+    // Host stdin holds data: the tool reads /dev/null, at once.
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(write(input[1], "secret\n", 7), 7);
+    {
+        const SavedDescriptor savedStdin(STDIN_FILENO);
+        dup2(input[0], STDIN_FILENO);
+        EXPECT_EQ(TirselFunctions::ExecCommand("cat"), "");
+        EXPECT_EQ(TirselFunctions::ExecCommand("read line; echo \"[$line]\""), "[]");
+    }
+    close(input[0]);
+    close(input[1]);
+
+    // Host fd 2 is a data file: nothing reaches it.
+    const std::string errors = dir.Path() + "/errors";
+    {
+        const SavedDescriptor savedStderr(STDERR_FILENO);
+        const int file = open(errors.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        dup2(file, STDERR_FILENO);
+        close(file);
+        TirselFunctions::ExecCommand("echo err >&2; grellan-no-such-tool");
+    }
+    EXPECT_EQ(ReadFile(errors), "");
+}
+
+// The tools are found on the fixed search path only, and the loader's and the
+// shell's injection points never reach them; the locale does.
+TEST(RunCommandIsolation, HostileEnvironmentIsNotHonoured) {
+    const TempDir attacker;
+    const std::string marker = attacker.Path() + "/ran";
+    for (const char* tool : {"system_profiler", "ioreg", "grep", "dmidecode", "cat"}) {
+        attacker.WriteScript(tool, "echo pwned; touch '" + marker + "'\n");
+    }
+    using grellan::testing::ScopedEnvironment;
+    const ScopedEnvironment path("PATH", attacker.Path() + "::.:");
+    const ScopedEnvironment preload("LD_PRELOAD", attacker.Path() + "/evil.so");
+    const ScopedEnvironment function("BASH_FUNC_grep%%", "() { echo pwned; }");
+    const ScopedEnvironment env("ENV", attacker.Path() + "/rc");
+    const ScopedEnvironment ifs("IFS", "/");
+    const ScopedEnvironment locale("LC_ALL", "C");
+
+    EXPECT_EQ(TirselFunctions::ExecCommand("echo a:b | grep a"), "a:b");
+    EXPECT_EQ(TirselFunctions::ExecCommand("system_profiler SPHardwareDataType | grep -c x"), "0");
+    EXPECT_EQ(TirselFunctions::ExecCommand("echo \"$PATH\""), "/usr/bin:/bin:/usr/sbin:/sbin");
+    EXPECT_EQ(TirselFunctions::ExecCommand("env | grep -c -E '^(LD_|BASH_FUNC_|ENV=|IFS=)'"), "0");
+    EXPECT_EQ(TirselFunctions::ExecCommand("echo \"$LC_ALL\""), "C");
+    if (access("/bin/bash", X_OK) == 0) {
+        CommandSettings settings;
+        settings.shell = "/bin/bash";
+        const ScopedCommandSettings bash(settings);
+        EXPECT_EQ(TirselFunctions::ExecCommand("echo a:b | grep a"), "a:b");
+    }
+    EXPECT_FALSE(std::ifstream(marker).good());
+}
+
+TEST(SanitizedEnvironment, DropsInjectionPointsAndFixesThePath) {
+    const std::vector<std::string> host = {"LANG=en_US.UTF-8",
+                                           "LD_PRELOAD=/x.so",
+                                           "LD_LIBRARY_PATH=/x",
+                                           "DYLD_INSERT_LIBRARIES=/x",
+                                           "BASH_FUNC_grep%%=() { :; }",
+                                           "ENV=/rc",
+                                           "BASH_ENV=/rc",
+                                           "IFS=/",
+                                           "SHELLOPTS=xtrace",
+                                           "PS4=$(x)",
+                                           "PATH=.:/tmp",
+                                           "HOME=/root",
+                                           "NOEQUALS",
+                                           "=empty",
+                                           "ENVIRONMENT=kept",
+                                           "LC_ALL=C"};
+    EXPECT_EQ(TirselFunctions::SanitizedEnvironment(host, "/p"),
+              (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "ENVIRONMENT=kept",
+                                        "LC_ALL=C", "PATH=/p"}));
+}
+
+}  // namespace

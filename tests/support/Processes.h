@@ -1,0 +1,50 @@
+#pragma once
+
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace grellan::testing {
+
+// Whether this process has no child left, running or unreaped.
+inline bool NoChildLeft() {
+    return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// Whether `pid` has ended: gone, or a zombie waiting for some other parent.
+inline bool ProcessGone(pid_t pid) {
+    if (kill(pid, 0) != 0) {
+        return errno == ESRCH;
+    }
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+// Whether every pid listed (one a line) in `text` has ended, allowing a
+// killed process a second to die.
+inline bool AllGone(const std::string& text) {
+    std::istringstream lines(text);
+    pid_t pid = 0;
+    while (lines >> pid) {
+        int waited = 0;
+        while (!ProcessGone(pid)) {
+            if (++waited > 100) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return true;
+}
+
+}  // namespace grellan::testing
