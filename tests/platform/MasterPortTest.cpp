@@ -6,7 +6,7 @@
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
-#include "ScopedEnvironment.h"
+#include "CommandSettingsOverride.h"
 #include "TableBuilder.h"
 #include "grellan/grellan.h"
 #include "platform/IOKit.h"
@@ -16,7 +16,6 @@ namespace {
 
 using grellan::testing::Bytes;
 using grellan::testing::FakeMacTools;
-using grellan::testing::ScopedEnvironment;
 using grellan::testing::TableBuilder;
 namespace platform = tirsel::kvl::agent::driver::platform;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
@@ -32,7 +31,7 @@ protected:
     standin::ScopedRegistry registry;
     platform::ScopedFirmwarePaths paths{platform::WithoutMemoryDevice()};
     FakeMacTools tools;
-    ScopedEnvironment path{"PATH", tools.Directory() + ":/usr/bin:/bin"};
+    platform::ScopedCommandSettings commands{tools.Directory()};
 };
 
 // The AppleSMBIOS look-up, and in the fallback also the IOPlatformExpertDevice

@@ -3,13 +3,11 @@
 #include <boost/filesystem.hpp>
 #include <string>
 
-#include "FakeMacTools.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
 
 namespace {
 
-using grellan::testing::FakeMacTools;
 using grellan::testing::ProcessResult;
 using grellan::testing::RunShell;
 using grellan::testing::TempDir;
@@ -41,23 +39,19 @@ protected:
     // What a host prints: the header's version, then the probe's line.
     std::string Expected() {
         const ProcessResult probe =
-            RunShell(Run(Quoted(prefix.Path() + "/bin/grellanprobe") + " 2>/dev/null"));
-        // Without /dev/mem the fake tools give the fallback fingerprint.
-        EXPECT_TRUE(probe.status == 0 || boost::filesystem::exists("/dev/mem")) << probe.output;
+            RunShell(Quoted(prefix.Path() + "/bin/grellanprobe") + " 2>/dev/null");
+        // The installed library finds its tools only in the fixed system
+        // directories, so on this machine it may well have no fingerprint.
+        EXPECT_TRUE(probe.status == 0 || probe.status == 3) << probe.output;
         if (probe.status != 0) {
             return std::string("libgrellan ") + GRELLAN_VERSION_STRING + "\n";
         }
         return std::string("libgrellan ") + GRELLAN_VERSION_STRING + "\n" + probe.output;
     }
 
-    std::string Run(const std::string& command) const {
-        return "PATH=" + Quoted(tools.Directory() + ":/usr/bin:/bin") + " " + command;
-    }
-
     const std::string example = std::string(GRELLAN_SOURCE_DIR) + "/examples/host";
     TempDir prefix;
     TempDir work;
-    FakeMacTools tools;
 };
 
 TEST_F(InstalledPackage, ExampleHostBuildsThroughFindPackage) {
@@ -69,7 +63,7 @@ TEST_F(InstalledPackage, ExampleHostBuildsThroughFindPackage) {
         " -DCMAKE_PREFIX_PATH=" + Quoted(prefix.Path()) + " 2>&1 && " +
         Quoted(GRELLAN_CMAKE_COMMAND) + " --build " + Quoted(build) + " 2>&1");
     ASSERT_EQ(configure.status, 0) << configure.output;
-    const ProcessResult host = RunShell(Run(Quoted(build + "/grellan_host") + " 2>/dev/null"));
+    const ProcessResult host = RunShell(Quoted(build + "/grellan_host") + " 2>/dev/null");
     EXPECT_EQ(host.output, Expected());
 }
 
@@ -85,7 +79,7 @@ TEST_F(InstalledPackage, ExampleHostBuildsThroughPkgConfig) {
         "--variable=library grellan)\\\"\" " + Quoted(example + "/host.c") + " -o " +
         Quoted(work.Path() + "/host") + " -ldl 2>&1");
     ASSERT_EQ(build.status, 0) << build.output;
-    const ProcessResult host = RunShell(Run(Quoted(work.Path() + "/host") + " 2>/dev/null"));
+    const ProcessResult host = RunShell(Quoted(work.Path() + "/host") + " 2>/dev/null");
     EXPECT_EQ(host.output, Expected());
 }
 
