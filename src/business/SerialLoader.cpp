@@ -5,10 +5,10 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 #include "common/Base64Coder.h"
+#include "common/CommandFailed.h"
 #include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
 #include "platform/RegistryService.h"
@@ -31,7 +31,7 @@ const char* const kMachineSerialCommand =
 std::string OutputOrThrow(const std::string& command) {
     common::CommandResult result = TirselFunctions::RunCommand(command);
     if (result.Failed()) {
-        throw std::runtime_error("command failed: " + command);
+        throw common::CommandFailed(command);
     }
     return std::move(result.output);
 }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "business/HwHashCalculator.h"
+#include "common/CommandFailed.h"
 #include "grellan/grellan.h"
 #include "inspect/DmiImage.h"
 #include "inspect/FingerprintDiff.h"
@@ -334,10 +335,14 @@ FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
     report.steps.push_back("no SMBIOS table: asking system_profiler, ioreg and the registry");
     try {
         report.serials = HwHashCalculator().SerialsFromFallback();
+    } catch (const common::CommandFailed& e) {
+        // A tool that failed leaves its serial unknown: no fingerprint.
+        report.steps.push_back(std::string("a tool did not run to its end: ") + e.what());
+        return report;
     } catch (const std::exception& e) {
-        // The processor serial parses ioreg's registry dump; it is the one that
-        // throws. Any failure here is "no fingerprint", as GetHardwareHash
-        // reports it (an empty string).
+        // Otherwise the processor serial's parse of ioreg's registry dump is
+        // what throws. Any failure here is "no fingerprint", as
+        // GetHardwareHash reports it (an empty string).
         report.steps.push_back(std::string("the registry dump could not be parsed: ") + e.what());
         return report;
     }
