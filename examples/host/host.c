@@ -23,11 +23,13 @@ int main(void) {
         return 1;
     }
     GetHardwareHashFn get_hash = (GetHardwareHashFn)dlsym(lib, "GetHardwareHash");
-    if (get_hash == NULL) return 2;
+    if (get_hash == NULL)
+        return 2;
     char hash[33];
     get_hash(hash, (int)sizeof hash);
     printf("libgrellan %s\n", GRELLAN_VERSION_STRING);
-    if (hash[0] == '\0') return 3; /* no fingerprint could be computed */
+    if (hash[0] == '\0')
+        return 3; /* no fingerprint could be computed */
     printf("%s\n", hash);
     return 0;
 }

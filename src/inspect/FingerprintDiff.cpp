@@ -16,12 +16,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string HandleText(unsigned handle) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", handle);
-    return text;
-}
-
 Json OptionalString(const std::optional<std::string>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
@@ -86,8 +80,9 @@ void FingerprintDiff::PrintText(std::ostream& out) const {
         return value ? ReportPrinter::Quote(*value) : std::string("(no such structure)");
     };
     for (const StructureChange& change : structures) {
-        out << "structure type " << change.type << " handle " << HandleText(change.handle) << " ("
-            << change.slot << ") differs: " << show(change.a) << " -> " << show(change.b) << "\n";
+        out << "structure type " << change.type << " handle "
+            << ReportPrinter::Handle(change.handle) << " (" << change.slot
+            << ") differs: " << show(change.a) << " -> " << show(change.b) << "\n";
     }
     out << (SameFingerprint() ? "same fingerprint\n" : "fingerprints differ\n");
 }

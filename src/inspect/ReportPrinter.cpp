@@ -46,12 +46,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string HandleText(unsigned handle) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", handle);
-    return text;
-}
-
 std::string StoppedText(const TableShape& table) {
     const smbios::TableWalkEnd& end = table.walkEnd;
     char offset[24];
@@ -79,7 +73,7 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
         out << "structures, in digest order:\n";
         for (const StructureSerial& s : report.structures) {
             out << "  " << s.slot << std::string(11 - s.slot.size(), ' ') << "type " << s.type
-                << " handle " << HandleText(s.handle);
+                << " handle " << ReportPrinter::Handle(s.handle);
             if (s.stringNumber) {
                 out << " string " << *s.stringNumber << "  " << Quote(s.serial) << " hex "
                     << (s.serial.empty() ? "-" : Hex(s.serial)) << "\n";
@@ -167,6 +161,12 @@ void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out
     }
     // Paths in the steps may hold bytes that are not UTF-8.
     out << json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+std::string ReportPrinter::Handle(unsigned handle) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", handle);
+    return text;
 }
 
 }  // namespace tirsel::kvl::agent::driver::inspect

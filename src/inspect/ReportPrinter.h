@@ -21,6 +21,8 @@ public:
     static std::string Escape(const std::string& bytes);
     // Two lower-case hexadecimal digits per byte: "4142" for "AB".
     static std::string Hex(const std::string& bytes);
+    // A structure handle as four upper-case hexadecimal digits: "0x001A".
+    static std::string Handle(unsigned handle);
 };
 
 }  // namespace tirsel::kvl::agent::driver::inspect

@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
-#include "CommandSettingsOverride.h"
 #include "TableBuilder.h"
 #include "grellan/grellan.h"
 #include "platform/IOKit.h"
