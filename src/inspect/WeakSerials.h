@@ -12,7 +12,7 @@ namespace tirsel::kvl::agent::driver::inspect {
 // are compared without regard to case, blanks and punctuation. A serial is a
 // placeholder when it
 //  - is one of the texts firmware vendors leave unfilled: "To Be Filled By
-//    O.E.M.", "Default string", "Not Specified", "Not Applicable", "Not
+//    O.E.M.", "Default string", "NotSpecified", "Not Applicable", "Not
 //    Available", "None", "NULL", "Unknown", "N/A", "Default", "Empty",
 //    "Invalid", "OEM", "Serial", "SN", "xxxx";
 //  - says "serial number" ("System Serial Number", "Chassis Serial Number",
