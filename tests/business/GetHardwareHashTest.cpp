@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
@@ -44,6 +45,7 @@ protected:
 };
 
 struct BufferCase {
+    const char* name;
     int len;
     std::size_t characters;  // fingerprint characters expected before the zeros
 };
@@ -70,10 +72,12 @@ TEST_P(GetHardwareHashBuffer, WritesExactlyLenBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, GetHardwareHashBuffer,
-                         ::testing::Values(BufferCase{256, 32}, BufferCase{33, 32},
-                                           BufferCase{32, 31}, BufferCase{2, 1}, BufferCase{1, 0},
-                                           BufferCase{0, 0}, BufferCase{-1, 0},
-                                           BufferCase{-2147483647 - 1, 0}));
+                         ::testing::Values(BufferCase{"Len256", 256, 32},
+                                           BufferCase{"Len33", 33, 32}, BufferCase{"Len32", 32, 31},
+                                           BufferCase{"Len2", 2, 1}, BufferCase{"Len1", 1, 0},
+                                           BufferCase{"Len0", 0, 0}, BufferCase{"LenMinus1", -1, 0},
+                                           BufferCase{"LenIntMin", -2147483647 - 1, 0}),
+                         grellan::testing::CaseName());
 
 TEST_F(GetHardwareHashTest, RepeatedCallsGiveTheSameFingerprint) {
     char first[33];

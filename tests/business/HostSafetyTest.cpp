@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
@@ -100,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", false},
                       // Reads /dev/null, not the host's input: an empty dump, parsed at once.
                       ToolCase{"ReadsStandardInput", "ioreg", "cat", false}),
-    [](const ::testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 TEST_F(HostSafety, ShellThatCannotBeStartedGivesNoFingerprint) {
     platform::CommandSettings settings = Settings();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "CaseName.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 
@@ -87,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         TableCase{"NoStructuresAtAll", 2, 8, TableBuilder().AddEnd().Table(), ""},
         TableCase{"ShortProcessorStructureGivesNothing", 2, 8, ShortProcessor(), "SYS"},
         TableCase{"CleanedAndTrimmed", 2, 8, Messy(), "CS N\x7F"}),
-    [](const ::testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 TEST(HwHashText, EmptyInputIsTheMd5OfNothing) {
     EXPECT_EQ(HwHashCalculator::HashText(HardwareSerials{}), "d41d8cd98f00b204e9800998ecf8427e");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "RegistryStandIn.h"
@@ -45,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"FieldRunsAcrossLines", "  Chip: Model Z\n  Second line: more\n",
                                 "Model Z\n  Second line"},
                       FieldCase{"InnerWhiteSpaceKept", "k:\t a \t b \r\n", "a \t b"}),
-    [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 // Grep's "no match" (status 1) is an empty field; a command that cannot be
 // found (status 127), another failure or a signal ends the computation.
@@ -87,9 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProcessorCase{"NothingAtAll", MachineWith("", ""), " "},
                       ProcessorCase{"NoChipId", MachineWith("X1", "", false), "X1 "},
                       ProcessorCase{"NoNameLine", MachineWith("", "QUJD"), " ABC"}),
-    [](const ::testing::TestParamInfo<ProcessorCase>& info) {
-        return std::string(info.param.name);
-    });
+    grellan::testing::CaseName());
 
 TEST(ProcessorSerial, UnreadableRegistryDumpThrows) {
     const FakeMacTools tools;
@@ -137,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardCase{"NotData", true, false, "C02-STRING", ""},
                       BoardCase{"NoProperty", true, false, "", ""},
                       BoardCase{"NoService", false, true, "", ""}),
-    [](const ::testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 // The fallback runs its four commands in a fixed order, the machine serial
 // twice (chassis first, then system), and queries the registry once.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
+
 namespace tirsel::kvl::agent::driver::common {
 namespace {
 
@@ -52,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BytesCase{"UrlSafeUnderscore", "QU_D", {0x41}},
                     BytesCase{"HighByte", "QUJD\xC3\xA9REVG", kABC},
                     BytesCase{"ZeroByte", std::string("QUJD\0REVG", 9), kABC}),
-    [](const testing::TestParamInfo<BytesCase>& info) { return info.param.name; });
+    grellan::testing::CaseName());
 
 TEST(Base64CoderTest, DecodesEveryByteValueFromIndentedLines) {
     Bytes all(256);
@@ -87,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RunsCase{"EmptyRunAtTheStart", {0, 'A'}, {"", "A"}},
                     RunsCase{"HighByteSeparates", {'A', 0xE9, 'B'}, {"A", "B"}},
                     RunsCase{"PrintableBounds", {0x7F, 0x20, 0x7E, 0x1F}, {"", " ~"}}),
-    [](const testing::TestParamInfo<RunsCase>& info) { return info.param.name; });
+    grellan::testing::CaseName());
 
 TEST(Base64CoderTest, DecodeIntegerReadsTheFirstEightBytesLittleEndian) {
     const struct {

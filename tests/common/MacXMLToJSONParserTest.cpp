@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "CaseName.h"
+
 namespace tirsel::kvl::agent::driver::common {
 namespace {
 
@@ -175,6 +177,7 @@ TEST(MacXMLToJSONParserTest, AppliesTheArrayAndDictionaryRules) {
 // Numbers in a dictionary are converted; in an array the text is copied unchanged.
 // An empty `expected` means the dictionary conversion fails.
 struct NumberCase {
+    const char* name;
     const char* element;
     const char* text;
     const char* expected;
@@ -203,27 +206,37 @@ TEST_P(NumberTest, ConvertsInADictionaryAndCopiesInAnArray) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NumberTest,
-    testing::Values(NumberCase{"integer", "007", "7"}, NumberCase{"integer", "+5", "5"},
-                    NumberCase{"integer", "-0", "0"}, NumberCase{"integer", " 42\t", "42"},
-                    NumberCase{"integer", "-9223372036854775808", "-9223372036854775808"},
-                    NumberCase{"integer", "9223372036854775808", "9223372036854775808"},
-                    NumberCase{"integer", " +018446744073709551615 ", "18446744073709551615"},
-                    NumberCase{"integer", "18446744073709551616", ""},
-                    NumberCase{"integer", "-9223372036854775809", ""},
-                    NumberCase{"integer", "-18446744073709551615", ""},
-                    NumberCase{"integer", "18446744073709551615x", ""},
-                    NumberCase{"integer", "12abc", ""}, NumberCase{"integer", "1.5", ""},
-                    NumberCase{"integer", "\v-12\f\r", "-12"},
-                    NumberCase{"integer", "-0009223372036854775808", "-9223372036854775808"},
-                    NumberCase{"integer", "99999999999999999999", ""},
-                    NumberCase{"integer", "+-1", ""}, NumberCase{"integer", "- 1", ""},
-                    NumberCase{"integer", "1 2", ""}, NumberCase{"integer", "0x10", ""},
-                    NumberCase{"integer", "-", ""}, NumberCase{"integer", "", ""},
-                    NumberCase{"integer", " ", ""},
-                    NumberCase{"real", "0.1", "0.10000000000000001"},
-                    NumberCase{"real", "1e3", "1000"}, NumberCase{"real", "2.50", "2.5"},
-                    NumberCase{"real", " 0.5 ", "0.5"}, NumberCase{"real", "1.5x", ""},
-                    NumberCase{"real", "1e999", ""}, NumberCase{"real", "", ""}));
+    testing::Values(
+        NumberCase{"LeadingZeros", "integer", "007", "7"},
+        NumberCase{"PlusSign", "integer", "+5", "5"}, NumberCase{"MinusZero", "integer", "-0", "0"},
+        NumberCase{"SurroundingWhiteSpace", "integer", " 42\t", "42"},
+        NumberCase{"Int64Min", "integer", "-9223372036854775808", "-9223372036854775808"},
+        NumberCase{"PastInt64Max", "integer", "9223372036854775808", "9223372036854775808"},
+        NumberCase{"UInt64MaxSignedAndPadded", "integer", " +018446744073709551615 ",
+                   "18446744073709551615"},
+        NumberCase{"PastUInt64Max", "integer", "18446744073709551616", ""},
+        NumberCase{"BelowInt64Min", "integer", "-9223372036854775809", ""},
+        NumberCase{"NegatedUInt64Max", "integer", "-18446744073709551615", ""},
+        NumberCase{"TrailingGarbage", "integer", "18446744073709551615x", ""},
+        NumberCase{"TrailingLetters", "integer", "12abc", ""},
+        NumberCase{"Fraction", "integer", "1.5", ""},
+        NumberCase{"VerticalTabFormFeedCarriageReturn", "integer", "\v-12\f\r", "-12"},
+        NumberCase{"Int64MinWithLeadingZeros", "integer", "-0009223372036854775808",
+                   "-9223372036854775808"},
+        NumberCase{"TwentyDigits", "integer", "99999999999999999999", ""},
+        NumberCase{"TwoSigns", "integer", "+-1", ""},
+        NumberCase{"BlankAfterSign", "integer", "- 1", ""},
+        NumberCase{"InnerBlank", "integer", "1 2", ""},
+        NumberCase{"Hexadecimal", "integer", "0x10", ""},
+        NumberCase{"OnlyMinus", "integer", "-", ""}, NumberCase{"EmptyInteger", "integer", "", ""},
+        NumberCase{"BlankInteger", "integer", " ", ""},
+        NumberCase{"RealTenth", "real", "0.1", "0.10000000000000001"},
+        NumberCase{"RealExponent", "real", "1e3", "1000"},
+        NumberCase{"RealTrailingZero", "real", "2.50", "2.5"},
+        NumberCase{"RealSurroundingBlanks", "real", " 0.5 ", "0.5"},
+        NumberCase{"RealTrailingGarbage", "real", "1.5x", ""},
+        NumberCase{"RealOverflow", "real", "1e999", ""}, NumberCase{"EmptyReal", "real", "", ""}),
+    grellan::testing::CaseName());
 
 // Commas for decimals and grouped thousands: the host's locale must not leak in.
 struct CommaDecimals : std::numpunct<char> {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "Processes.h"
 #include "ScopedEnvironment.h"
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0,
                   false}),
-    [](const ::testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 TEST(RunCommandStart, AShellThatCannotBeStartedIsAFailure) {
     CommandSettings settings;

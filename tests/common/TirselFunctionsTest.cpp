@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "common/CommandOutput.h"
 
 namespace {
@@ -36,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExecCase{"MissingCommand", "grellan-no-such-command-here 2>/dev/null", ""},
         ExecCase{"FailingCommandKeepsWhatItPrinted", "echo partial; exit 3", "partial"},
         ExecCase{"StandardErrorNotCaptured", "echo out; echo err >&2", "out"}),
-    [](const ::testing::TestParamInfo<ExecCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 TEST(ExecCommandLongOutput, TenThousandByteLineComesBackWhole) {
     const std::string output = TirselFunctions::ExecCommand("head -c 10000 /dev/zero | tr '\\0' x");
@@ -120,6 +121,6 @@ INSTANTIATE_TEST_SUITE_P(
         TrimCase{"NoBreakSpaceIsNotWhiteSpace", "\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"},
         TrimCase{"NulIsNotWhiteSpace", std::string("\0x\0", 3), std::string("\0x\0", 3),
                  std::string("\0x\0", 3), std::string("\0x\0", 3)}),
-    [](const ::testing::TestParamInfo<TrimCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "FakeMacTools.h"
 #include "MemoryImage.h"
 #include "TableBuilder.h"
@@ -144,9 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
             "no valid _DMI_ part"},
         BadInputCase{"UnknownOption", "--frobnicate", "", 1, "unrecognised option"},
         BadInputCase{"BothSources", "--from-dmi x --from-snapshot", "", 1, "exclude each other"}),
-    [](const ::testing::TestParamInfo<BadInputCase>& info) {
-        return std::string(info.param.name);
-    });
+    grellan::testing::CaseName());
 
 TEST(InspectHelp, DescribesTheToolAndItsExitStatuses) {
     const ProcessResult result = RunShell(Inspect("--help"));
@@ -411,6 +410,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot write to standard output: No space left on device"},
         CommandCase{"Version", "--version", 0,
                     std::string("grellaninspect ") + GRELLAN_VERSION_STRING + "\n"}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 }  // namespace

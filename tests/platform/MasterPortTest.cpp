@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
@@ -63,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Lookups, MasterPortRelease,
                          ::testing::Values(LookupCase{"SmbiosTable", true, false},
                                            LookupCase{"FallbackWithBoardSerial", false, true},
                                            LookupCase{"FallbackWithoutServices", false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         grellan::testing::CaseName());
 
 TEST(MasterPort, HolderReleasesItsReferenceOnceAndMovesIt) {
     {

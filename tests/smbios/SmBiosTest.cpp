@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "TableBuilder.h"
 
 namespace {
@@ -114,9 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Z\x1B",
                                    "Z"},
                       CleaningCase{"OnlyUnprintable", "\x81\x82\t", ""}),
-    [](const ::testing::TestParamInfo<CleaningCase>& info) {
-        return std::string(info.param.name);
-    });
+    grellan::testing::CaseName());
 
 TEST(SmBiosVersion, ReadsThePrefix) {
     const SmBios v23(TableBuilder::Snapshot(2, 3, TableBuilder().AddEnd().Table()));
@@ -188,9 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     static_cast<std::uint32_t>(kGood + 6), 2},
                       MalformedCase{"MissingSecondZero", With(GoodPair(), {1, 4, 0, 0, 0}),
                                     static_cast<std::uint32_t>(kGood + 5), 2}),
-    [](const ::testing::TestParamInfo<MalformedCase>& info) {
-        return std::string(info.param.name);
-    });
+    grellan::testing::CaseName());
 
 TEST(SmBiosMalformed, StringsOfTheLastStructureStayInsideTheHeldBytes) {
     // The stated length covers a string whose terminator is missing: the

@@ -2,6 +2,7 @@
 
 #include <list>
 
+#include "CaseName.h"
 #include "TableBuilder.h"
 #include "smbios/SmBios.h"
 
@@ -60,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                                Reason::NoStringTerminator, 11, 1},
                       WalkCase{"StringSetNeverEnds", After({127, 4, 0, 0, 'A', 0}),
                                Reason::RunsPastTable, 11, 1}),
-    [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
+    grellan::testing::CaseName());
 
 TEST(TableWalkText, NamesEachReason) {
     EXPECT_STREQ(TableWalkEnd::ReasonText(Reason::LengthBelow4), "length below 4");
