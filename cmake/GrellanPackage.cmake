@@ -1,20 +1,27 @@
-# What `cmake --install` adds beside the programs, the library and the header:
-# the CMake package (grellanConfig.cmake, its version file, the imported
+# What `cmake --install` puts in place: the library and its public header,
+# the CMake package (grellanConfig.cmake, its version file and the exported
 # target grellan::grellan), grellan.pc, the LICENSE and the man pages, which
 # are generated at build time from their scdoc sources in docs/man/.
 include(CMakePackageConfigHelpers)
 
-# The library's file name, known at configure time from the target's properties.
-get_target_property(grellan_prefix grellan PREFIX)
-get_target_property(grellan_name grellan OUTPUT_NAME)
-get_target_property(grellan_suffix grellan SUFFIX)
-set(GRELLAN_LIBRARY_FILE "${grellan_prefix}${grellan_name}${grellan_suffix}")
+# The header travels with the library's target: its include directory is the
+# generated one in the build tree and the installed one in the package.
+target_sources(grellan PUBLIC FILE_SET HEADERS
+  BASE_DIRS ${PROJECT_BINARY_DIR}/include
+  FILES ${PROJECT_BINARY_DIR}/include/grellan/grellan.h)
 
+# The library sits beside grellanprobe, which loads it from its own directory.
 set(GRELLAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/grellan)
+install(TARGETS grellan EXPORT grellanTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  FILE_SET HEADERS)
+install(EXPORT grellanTargets NAMESPACE grellan:: DESTINATION ${GRELLAN_CMAKE_DIR})
+
 configure_package_config_file(cmake/grellanConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/grellanConfig.cmake
   INSTALL_DESTINATION ${GRELLAN_CMAKE_DIR}
-  PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_BINDIR)
+  PATH_VARS CMAKE_INSTALL_INCLUDEDIR)
 # 0.x: a new minor version may change what hosts see.
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/grellanConfigVersion.cmake
   VERSION ${PROJECT_VERSION}
@@ -23,6 +30,13 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/grellanConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/grellanConfigVersion.cmake
   DESTINATION ${GRELLAN_CMAKE_DIR})
+
+# The library's file name for grellan.pc, known at configure time from the
+# target's properties.
+get_target_property(grellan_prefix grellan PREFIX)
+get_target_property(grellan_name grellan OUTPUT_NAME)
+get_target_property(grellan_suffix grellan SUFFIX)
+set(GRELLAN_LIBRARY_FILE "${grellan_prefix}${grellan_name}${grellan_suffix}")
 
 # The .pc file finds its prefix from its own place, so it holds for any
 # --prefix given at install time.
