@@ -114,6 +114,12 @@ public:
     // Rebuilds a table from its snapshot text; throws std::logic_error
     // "SmBios can not be loaded" for text that decodes to fewer than 16 bytes.
     explicit SmBios(const std::string& text);
+    // Indexes held bytes read elsewhere (a file, a snapshot decoded by its
+    // reader) and encodes their snapshot text. Not `loaded`: that is kept for
+    // tables obtained from this machine's firmware. Throws std::logic_error
+    // "SmBios can not be loaded" for fewer than 16 bytes, as the text
+    // constructor does.
+    explicit SmBios(std::vector<unsigned char> heldBytes);
     ~SmBios();
 
     // The maps point into `data` and own their entries: not copyable.
@@ -165,6 +171,8 @@ public:
 private:
     void LoadFromRegistry();
     void LoadFromMemory();
+    // Takes the held bytes of a cleared object and indexes them.
+    void Adopt(std::vector<unsigned char> heldBytes);
 
     std::vector<unsigned char> data;
     std::string encoded;

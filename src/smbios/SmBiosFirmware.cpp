@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/FirmwarePaths.h"
 #include "platform/RegistryService.h"
@@ -76,10 +77,11 @@ void SmBios::LoadFromRegistry() {
                         std::to_string(entry->tableLength) +
                         " the entry point states: keeping what there is");
     }
-    data = firmware::RegistryHeldBytes(*entry, bytes->bytes, bytes->length);
+    std::vector<unsigned char> held =
+        firmware::RegistryHeldBytes(*entry, bytes->bytes, bytes->length);
     table.Reset();
 
-    Map();
+    Adopt(std::move(held));
     source = TableSource::Registry;
     steps.push_back("registry: SMBIOS " + std::to_string(entry->major) + "." +
                     std::to_string(entry->minor) + ", table of " +
@@ -91,10 +93,9 @@ void SmBios::LoadFromMemory() {
     std::optional<std::vector<unsigned char>> held = memory.GetSystemFirmwareTable();
     steps.insert(steps.end(), memory.Steps().begin(), memory.Steps().end());
     if (held) {
-        data = std::move(*held);
         entryMajor = memory.GetMajorVersion();
         entryMinor = memory.GetMinorVersion();
-        Map();
+        Adopt(std::move(*held));
         source = memory.UsedEfiScan() ? TableSource::EfiScan : TableSource::LegacyScan;
     } else {
         Clear();
