@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "business/DigestSlots.h"
-
 #include "grellan/grellan.h"
 
 namespace tirsel::kvl::agent::driver::inspect {

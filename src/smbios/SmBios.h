@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -169,8 +170,10 @@ public:
     }
 
 private:
-    void LoadFromRegistry();
-    void LoadFromMemory();
+    // The held bytes from the registry or from physical memory, or nothing;
+    // they record the source, the entry point's version and their steps.
+    std::optional<std::vector<unsigned char>> AcquireFromRegistry();
+    std::optional<std::vector<unsigned char>> AcquireFromMemory();
     // Takes the held bytes of a cleared object and indexes them.
     void Adopt(std::vector<unsigned char> heldBytes);
 
