@@ -14,6 +14,10 @@ struct HardwareSerials {
     std::string chassis;
     std::string system;
     std::string baseboard;
+    // From the fallback tools: false when they gave neither a processor name
+    // nor chip identifier bytes, so that the processor serial holds nothing of
+    // the machine.
+    bool processorIdentified = true;
 };
 
 }  // namespace tirsel::kvl::agent::driver::business

@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <list>
-#include <stdexcept>
+#include <vector>
 
+#include "business/DigestSlots.h"
 #include "business/SerialLoader.h"
 
 namespace tirsel::kvl::agent::driver::business {
@@ -15,27 +15,19 @@ using smbios::SmBios;
 
 namespace {
 
-// SMBIOS 2.3 introduced the processor's SerialNumber field.
-constexpr unsigned int kProcessorSerialVersion = 0x0203;
+std::string Joined(const std::vector<DigestSlots::Contribution>& structures) {
+    std::string serials;
+    for (const DigestSlots::Contribution& structure : structures) {
+        serials += structure.serial;
+    }
+    return serials;
+}
 
 }  // namespace
 
 template <class T>
 std::string HwHashCalculator::LoadSmBiosSerial(unsigned char type, const SmBios& table) {
-    constexpr std::size_t kOffset = offsetof(T, SerialNumber);
-    std::string serials;
-    std::list<SmBios::CStruct*> structures;
-    table.GetStructData(type, structures);
-    for (const SmBios::CStruct* structure : structures) {
-        // A structure too short to hold the field contributes nothing: the
-        // byte is read only inside the structure's own formatted area.
-        if (structure->header->Length <= kOffset) {
-            continue;
-        }
-        const auto* bytes = reinterpret_cast<const unsigned char*>(structure->header);
-        serials += structure->GetString(bytes[kOffset]);
-    }
-    return serials;
+    return Joined(DigestSlots::Structures(type, offsetof(T, SerialNumber), table));
 }
 
 template std::string HwHashCalculator::LoadSmBiosSerial<SmBios::_PROCESSOR>(unsigned char,
@@ -47,15 +39,15 @@ template std::string HwHashCalculator::LoadSmBiosSerial<SmBios::_SYSTEM>(unsigne
 template std::string HwHashCalculator::LoadSmBiosSerial<SmBios::_BASEBOARD>(unsigned char,
                                                                             const SmBios&);
 
+// Each slot's serial is what LoadSmBiosSerial gives for the slot's record
+// type: the slot states that record's SerialNumber offset.
 HardwareSerials HwHashCalculator::SerialsFromTable(const SmBios& table) {
     HardwareSerials serials;
     serials.source = SerialSource::SmBiosTable;
-    if (table.Version() >= kProcessorSerialVersion) {
-        serials.processor = LoadSmBiosSerial<SmBios::_PROCESSOR>(4, table);
+    for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
+        const DigestSlots::Slot& slot = DigestSlots::Of(id);
+        serials.*slot.serial = Joined(DigestSlots::Structures(slot, table));
     }
-    serials.chassis = LoadSmBiosSerial<SmBios::_CHASSIS>(3, table);
-    serials.system = LoadSmBiosSerial<SmBios::_SYSTEM>(1, table);
-    serials.baseboard = LoadSmBiosSerial<SmBios::_BASEBOARD>(2, table);
     return serials;
 }
 
@@ -63,11 +55,25 @@ HardwareSerials HwHashCalculator::SerialsFromFallback() {
     HardwareSerials serials;
     serials.source = SerialSource::Fallback;
     SerialLoader loader;
-    // The order is fixed: each getter runs its own commands.
-    serials.processor = loader.GetProcessorSerial();
-    serials.chassis = loader.GetChassisSerial();
-    serials.system = loader.GetSystemSerial();
-    serials.baseboard = loader.GetBaseBoardSerial();
+    for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
+        switch (id) {
+            case DigestSlots::Id::Processor: {
+                const SerialLoader::ProcessorSerial processor = loader.GetProcessorSerialParts();
+                serials.processor = processor.Serial();
+                serials.processorIdentified = processor.Identified();
+                break;
+            }
+            case DigestSlots::Id::Chassis:
+                serials.chassis = loader.GetChassisSerial();
+                break;
+            case DigestSlots::Id::System:
+                serials.system = loader.GetSystemSerial();
+                break;
+            case DigestSlots::Id::Baseboard:
+                serials.baseboard = loader.GetBaseBoardSerial();
+                break;
+        }
+    }
     return serials;
 }
 
@@ -80,7 +86,11 @@ HardwareSerials HwHashCalculator::CollectSerials() {
 }
 
 std::string HwHashCalculator::DigestInput(const HardwareSerials& serials) {
-    return serials.chassis + serials.system + serials.baseboard + serials.processor;
+    std::string input;
+    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+        input += serials.*slot.serial;
+    }
+    return input;
 }
 
 std::string HwHashCalculator::HashText(const HardwareSerials& serials) {

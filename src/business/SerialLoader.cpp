@@ -66,8 +66,12 @@ std::string SerialLoader::GetChassisSerial() {
 }
 
 std::string SerialLoader::GetProcessorSerial() {
-    std::string serial = ProcessComand(kProcessorNameCommand);
-    serial += ' ';
+    return GetProcessorSerialParts().Serial();
+}
+
+SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
+    ProcessorSerial serial;
+    serial.name = ProcessComand(kProcessorNameCommand);
     const std::string dump = OutputOrThrow(kRegistryDumpCommand);
     boost::property_tree::ptree tree;
     common::MacXMLToJSONParser parser(dump, tree);
@@ -76,7 +80,7 @@ std::string SerialLoader::GetProcessorSerial() {
     const auto chip = parser.SearchNode(tree, "unique-chip-id");
     if (chip) {
         for (const std::string& run : common::Base64Coder().DecodeStringBytes(chip->data())) {
-            serial += run;
+            serial.chip += run;
         }
     }
     return serial;

@@ -9,7 +9,16 @@ namespace tirsel::kvl::agent::driver::business {
 // its commands again.
 class SerialLoader {
 public:
+    // The processor serial's two parts; the serial is name, a blank, chip.
+    struct ProcessorSerial {
+        std::string name;  // of the Chip or Processor Name line, trimmed
+        std::string chip;  // the printable runs of the decoded unique-chip-id
+        std::string Serial() const { return name + ' ' + chip; }
+        bool Identified() const { return !name.empty() || !chip.empty(); }
+    };
+
     std::string GetProcessorSerial();
+    ProcessorSerial GetProcessorSerialParts();
     std::string GetChassisSerial();
     std::string GetSystemSerial();
     std::string GetBaseBoardSerial();

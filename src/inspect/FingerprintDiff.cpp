@@ -7,6 +7,7 @@
 #include <tuple>
 #include <utility>
 
+#include "business/DigestSlots.h"
 #include "grellan/grellan.h"
 #include "inspect/ReportPrinter.h"
 
@@ -31,15 +32,9 @@ FingerprintDiff::FingerprintDiff(const FingerprintReport& a, const FingerprintRe
     const business::HardwareSerials none;
     const business::HardwareSerials& sa = a.serials ? *a.serials : none;
     const business::HardwareSerials& sb = b.serials ? *b.serials : none;
-    const std::pair<const char*, std::pair<const std::string*, const std::string*>> pairs[] = {
-        {"chassis", {&sa.chassis, &sb.chassis}},
-        {"system", {&sa.system, &sb.system}},
-        {"baseboard", {&sa.baseboard, &sb.baseboard}},
-        {"processor", {&sa.processor, &sb.processor}},
-    };
-    for (const auto& [slot, values] : pairs) {
-        if (*values.first != *values.second) {
-            slots.push_back({slot, *values.first, *values.second});
+    for (const business::DigestSlots::Slot& slot : business::DigestSlots::kDigestOrder) {
+        if (sa.*slot.serial != sb.*slot.serial) {
+            slots.push_back({slot.name, sa.*slot.serial, sb.*slot.serial});
         }
     }
     // Structures matched by slot, type and handle, in digest order of A, then

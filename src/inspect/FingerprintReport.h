@@ -12,7 +12,7 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 // The serial one structure contributes to its slot.
 struct StructureSerial {
-    std::string slot;  // "chassis", "system", "baseboard" or "processor"
+    std::string slot;  // the name of its business::DigestSlots slot
     unsigned type = 0;
     unsigned handle = 0;
     // The string number in the SerialNumber field; absent when the structure

@@ -8,8 +8,11 @@
 #include <exception>
 #include <iostream>
 #include <list>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
+#include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "common/CommandFailed.h"
 #include "grellan/grellan.h"
@@ -27,6 +30,7 @@ namespace {
 
 namespace po = boost::program_options;
 namespace base64 = boost::beast::detail::base64;
+using business::DigestSlots;
 using business::HwHashCalculator;
 using smbios::SmBios;
 
@@ -67,27 +71,30 @@ std::string VersionText(const SmBios& table) {
     return std::to_string(table.MajorVersion()) + "." + std::to_string(table.MinorVersion());
 }
 
-std::string Base64(const std::vector<unsigned char>& bytes) {
-    std::string text(base64::encoded_size(bytes.size()), '\0');
-    text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
-    return text;
-}
+// A snapshot text without its white space, and the held bytes it decodes to.
+struct Snapshot {
+    std::string text;
+    std::vector<unsigned char> heldBytes;
+};
 
 // Snapshot text as people paste it from mail and tickets: wrapped, indented.
 // White space is no Base64 character, so it is dropped wherever it stands;
 // the library's own decoding stays as it is. Text that decodes to fewer
 // bytes than its prefix declares was cut or damaged on the way: rejected
 // rather than hashed into a fingerprint of some other table.
-std::string CheckedSnapshotText(const std::string& raw, const std::string& name) {
-    std::string text;
+Snapshot CheckedSnapshot(const std::string& raw, const std::string& name) {
+    Snapshot snapshot;
+    std::string& text = snapshot.text;
     text.reserve(raw.size());
     for (const char c : raw) {
         if (std::isspace(static_cast<unsigned char>(c)) == 0) {
             text += c;
         }
     }
-    std::vector<unsigned char> decoded(text.size() / 4 * 3 + 2);
+    std::vector<unsigned char>& decoded = snapshot.heldBytes;
+    decoded.resize(text.size() / 4 * 3 + 2);
     const std::size_t n = base64::decode(decoded.data(), text.data(), text.size()).first;
+    decoded.resize(n);
     if (n < smbios::kTablePrefixSize) {
         throw std::logic_error("SmBios can not be loaded: the text from " + name + " decodes to " +
                                std::to_string(n) + " bytes, fewer than the 16-byte prefix");
@@ -100,34 +107,30 @@ std::string CheckedSnapshotText(const std::string& raw, const std::string& name)
                        " its prefix declares (16 + a table of " + std::to_string(stated) +
                        " bytes): it was cut or damaged on the way");
     }
-    return text;
+    return snapshot;
 }
 
-// Each structure's serial, in digest order, as LoadSmBiosSerial reads it.
-template <class T>
-void AddStructures(const SmBios& table, unsigned char type, const char* slot,
-                   std::vector<StructureSerial>& out) {
-    constexpr std::size_t kOffset = offsetof(T, SerialNumber);
-    std::list<SmBios::CStruct*> structures;
-    table.GetStructData(type, structures);
-    for (const SmBios::CStruct* structure : structures) {
-        StructureSerial entry;
-        entry.slot = slot;
-        entry.type = type;
-        entry.handle = structure->header->Handle;
-        if (structure->header->Length > kOffset) {
-            const auto* bytes = reinterpret_cast<const unsigned char*>(structure->header);
-            entry.stringNumber = bytes[kOffset];
-            entry.serial = structure->GetString(bytes[kOffset]);
+// Each structure's serial, in digest order, as the calculator reads it; a
+// slot the table is too old for is said in the steps instead.
+void AddStructures(const SmBios& table, FingerprintReport& report) {
+    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+        if (!DigestSlots::IsRead(slot, table.Version())) {
+            report.steps.push_back("SMBIOS " + VersionText(table) + " is older than " +
+                                   DigestSlots::VersionText(slot.sinceVersion) + ": " + slot.name +
+                                   " serials are not read");
+            continue;
         }
-        out.push_back(std::move(entry));
+        for (const DigestSlots::Contribution& c : DigestSlots::Structures(slot, table)) {
+            report.structures.push_back(
+                {slot.name, slot.type, c.structure->header->Handle, c.stringNumber, c.serial});
+        }
     }
 }
 
-FingerprintReport FromText(const std::string& text, const std::string& source,
-                           const std::string& sourceKey, std::vector<std::string> steps,
-                           bool withSnapshot) {
-    const SmBios table(text);  // throws std::logic_error for too short a text
+FingerprintReport FromHeldBytes(std::vector<unsigned char> heldBytes, const std::string& source,
+                                const std::string& sourceKey, std::vector<std::string> steps,
+                                bool withSnapshot) {
+    const SmBios table(std::move(heldBytes));
     FingerprintReport report = InspectProgram::ExplainTable(table, source, sourceKey, withSnapshot);
     steps.insert(steps.end(), report.steps.begin(), report.steps.end());
     report.steps = std::move(steps);
@@ -135,24 +138,43 @@ FingerprintReport FromText(const std::string& text, const std::string& source,
 }
 
 FingerprintReport FromSnapshot(const std::string& raw, const std::string& name, bool withSnapshot) {
-    return FromText(CheckedSnapshotText(raw, name), "snapshot (" + name + ")", "snapshot",
-                    {"snapshot text from " + name}, withSnapshot);
+    Snapshot snapshot = CheckedSnapshot(raw, name);
+    FingerprintReport report =
+        FromHeldBytes(std::move(snapshot.heldBytes), "snapshot (" + name + ")", "snapshot",
+                      {"snapshot text from " + name}, withSnapshot);
+    if (withSnapshot) {
+        // The text as it came (without its white space), not encoded anew.
+        report.snapshot = std::move(snapshot.text);
+    }
+    return report;
 }
 
 FingerprintReport FromDumpBin(const std::string& raw, const std::string& name, bool withSnapshot) {
     DmiImage::Loaded loaded =
         DmiImage::FromBytes(std::vector<unsigned char>(raw.begin(), raw.end()), {});
     loaded.steps.insert(loaded.steps.begin(), name + ": dmidecode dump-bin layout");
-    return FromText(Base64(loaded.heldBytes), "raw table (" + name + ")", "dmi",
-                    std::move(loaded.steps), withSnapshot);
+    return FromHeldBytes(std::move(loaded.heldBytes), "raw table (" + name + ")", "dmi",
+                         std::move(loaded.steps), withSnapshot);
+}
+
+FingerprintReport FromDmiFile(const std::string& file, bool withSnapshot) {
+    DmiImage::Loaded loaded = DmiImage::Load(file);
+    return FromHeldBytes(std::move(loaded.heldBytes), "raw table (" + file + ")", "dmi",
+                         std::move(loaded.steps), withSnapshot);
+}
+
+// A file's content, or standard input's for "-", and the name to give it.
+std::pair<std::string, std::string> ReadInput(const std::string& file, std::istream& in) {
+    if (file == "-") {
+        return {"standard input", InputReader::ReadStream(in, "standard input")};
+    }
+    return {file, InputReader::ReadFile(file)};
 }
 
 // One side of --diff: a dump-bin file (it starts with an entry point) or
 // snapshot text.
 FingerprintReport LoadCapture(const std::string& file, std::istream& in) {
-    const std::string name = file == "-" ? "standard input" : file;
-    const std::string raw =
-        file == "-" ? InputReader::ReadStream(in, name) : InputReader::ReadFile(file);
+    const auto [name, raw] = ReadInput(file, in);
     if (raw.rfind("_SM_", 0) == 0 || raw.rfind("_SM3_", 0) == 0) {
         return FromDumpBin(raw, name, false);
     }
@@ -176,6 +198,53 @@ void AddWarnings(FingerprintReport& report) {
         report.warnings =
             WeakSerials::Find(*report.serials, report.structures, *report.fingerprint);
     }
+}
+
+// What the command line asks for, once its options are checked.
+struct Request {
+    bool diff = false;
+    std::vector<std::string> inputs;  // --diff's A and B
+    std::optional<std::string> fromSnapshot;
+    std::optional<std::string> fromDmi;
+    bool withSnapshot = false;
+    bool json = false;
+};
+
+// The report on a snapshot, a raw table or, without either, this machine.
+FingerprintReport Explain(const Request& request, std::istream& in) {
+    if (request.fromSnapshot) {
+        const auto [name, raw] = ReadInput(*request.fromSnapshot, in);
+        return FromSnapshot(raw, name, request.withSnapshot);
+    }
+    if (request.fromDmi) {
+        return FromDmiFile(*request.fromDmi, request.withSnapshot);
+    }
+    return InspectProgram::ExplainMachine(request.withSnapshot);
+}
+
+// Explains or compares what the request names and prints the result. An
+// input that cannot be read or used is reported on `err` instead.
+int Answer(const Request& request, std::istream& in, std::ostream& out, std::ostream& err) {
+    FingerprintReport report;
+    try {
+        if (request.diff) {
+            return Diff(request.inputs, request.json, in, out);
+        }
+        report = Explain(request, in);
+    } catch (const std::logic_error& e) {
+        err << "grellaninspect: not a table snapshot: " << e.what() << "\n";
+        return InspectProgram::kBadInput;
+    } catch (const std::exception& e) {
+        err << "grellaninspect: " << e.what() << "\n";
+        return InspectProgram::kBadInput;
+    }
+
+    if (request.json) {
+        ReportPrinter::PrintJson(report, out);
+    } else {
+        ReportPrinter::PrintText(report, out);
+    }
+    return report.fingerprint ? InspectProgram::kExplained : InspectProgram::kNoFingerprint;
 }
 
 int Inspect(int argc, const char* const* argv, std::istream& in, std::ostream& out,
@@ -243,42 +312,18 @@ int Inspect(int argc, const char* const* argv, std::istream& in, std::ostream& o
         out << "grellaninspect " << GRELLAN_VERSION_STRING << "\n";
         return InspectProgram::kExplained;
     }
-    const bool withSnapshot = vm.count("snapshot") != 0;
-    const bool json = vm.count("json") != 0;
-
-    FingerprintReport report;
-    try {
-        if (vm.count("diff") != 0) {
-            return Diff(inputs, json, in, out);
-        }
-        if (vm.count("from-snapshot") != 0) {
-            const std::string file = vm["from-snapshot"].as<std::string>();
-            const std::string name = file == "-" ? "standard input" : file;
-            const std::string raw =
-                file == "-" ? InputReader::ReadStream(in, name) : InputReader::ReadFile(file);
-            report = FromSnapshot(raw, name, withSnapshot);
-        } else if (vm.count("from-dmi") != 0) {
-            const std::string file = vm["from-dmi"].as<std::string>();
-            DmiImage::Loaded loaded = DmiImage::Load(file);
-            report = FromText(Base64(loaded.heldBytes), "raw table (" + file + ")", "dmi",
-                              std::move(loaded.steps), withSnapshot);
-        } else {
-            report = InspectProgram::ExplainMachine(withSnapshot);
-        }
-    } catch (const std::logic_error& e) {
-        err << "grellaninspect: not a table snapshot: " << e.what() << "\n";
-        return InspectProgram::kBadInput;
-    } catch (const std::exception& e) {
-        err << "grellaninspect: " << e.what() << "\n";
-        return InspectProgram::kBadInput;
+    Request request;
+    request.diff = vm.count("diff") != 0;
+    request.inputs = inputs;
+    if (vm.count("from-snapshot") != 0) {
+        request.fromSnapshot = vm["from-snapshot"].as<std::string>();
     }
-
-    if (json) {
-        ReportPrinter::PrintJson(report, out);
-    } else {
-        ReportPrinter::PrintText(report, out);
+    if (vm.count("from-dmi") != 0) {
+        request.fromDmi = vm["from-dmi"].as<std::string>();
     }
-    return report.fingerprint ? InspectProgram::kExplained : InspectProgram::kNoFingerprint;
+    request.withSnapshot = vm.count("snapshot") != 0;
+    request.json = vm.count("json") != 0;
+    return Answer(request, in, out, err);
 }
 
 }  // namespace
@@ -299,15 +344,7 @@ FingerprintReport InspectProgram::ExplainTable(const SmBios& table, std::string 
                            std::to_string(shape.structures) + " structures indexed");
     HwHashCalculator calculator;
     report.serials = calculator.SerialsFromTable(table);
-    AddStructures<SmBios::_CHASSIS>(table, 3, "chassis", report.structures);
-    AddStructures<SmBios::_SYSTEM>(table, 1, "system", report.structures);
-    AddStructures<SmBios::_BASEBOARD>(table, 2, "baseboard", report.structures);
-    if (table.Version() < 0x0203) {
-        report.steps.push_back("SMBIOS " + VersionText(table) +
-                               " is older than 2.3: processor serials are not read");
-    } else {
-        AddStructures<SmBios::_PROCESSOR>(table, 4, "processor", report.structures);
-    }
+    AddStructures(table, report);
     report.fingerprint = HwHashCalculator::HashText(*report.serials);
     AddWarnings(report);
     if (withSnapshot) {
@@ -350,7 +387,7 @@ FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
     if (s.system.empty()) {
         report.steps.push_back("system_profiler printed no Serial Number line");
     }
-    if (s.processor == " ") {
+    if (!s.processorIdentified) {
         report.steps.push_back(
             "no processor name (no Chip or Processor Name line) and no unique-chip-id");
     }

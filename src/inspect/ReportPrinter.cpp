@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <utility>
 
+#include "business/DigestSlots.h"
 #include "grellan/grellan.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -44,7 +46,13 @@ std::string ReportPrinter::Hex(const std::string& bytes) {
 
 namespace {
 
+using business::DigestSlots;
 using Json = nlohmann::ordered_json;
+
+// A slot name in the column the text report lines its values up in.
+std::string Padded(const std::string& slot) {
+    return slot + std::string(slot.size() < 11 ? 11 - slot.size() : 1, ' ');
+}
 
 std::string StoppedText(const TableShape& table) {
     const smbios::TableWalkEnd& end = table.walkEnd;
@@ -72,8 +80,8 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
     if (!report.structures.empty()) {
         out << "structures, in digest order:\n";
         for (const StructureSerial& s : report.structures) {
-            out << "  " << s.slot << std::string(11 - s.slot.size(), ' ') << "type " << s.type
-                << " handle " << ReportPrinter::Handle(s.handle);
+            out << "  " << Padded(s.slot) << "type " << s.type << " handle "
+                << ReportPrinter::Handle(s.handle);
             if (s.stringNumber) {
                 out << " string " << *s.stringNumber << "  " << Quote(s.serial) << " hex "
                     << (s.serial.empty() ? "-" : Hex(s.serial)) << "\n";
@@ -83,12 +91,10 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
         }
     }
     if (report.serials) {
-        const business::HardwareSerials& s = *report.serials;
-        out << "serials, in digest order:\n"
-            << "  chassis    " << Quote(s.chassis) << "\n"
-            << "  system     " << Quote(s.system) << "\n"
-            << "  baseboard  " << Quote(s.baseboard) << "\n"
-            << "  processor  " << Quote(s.processor) << "\n";
+        out << "serials, in digest order:\n";
+        for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+            out << "  " << Padded(slot.name) << Quote((*report.serials).*slot.serial) << "\n";
+        }
     }
     if (report.fingerprint) {
         out << "fingerprint: " << *report.fingerprint << "\n";
@@ -137,15 +143,15 @@ void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out
         // the four strings, decoded and joined, are the digest input. Serials
         // from a table are ASCII; the fallback tools may give bytes that are
         // not UTF-8, which JSON cannot carry: "serials_hex" has them exactly.
-        const business::HardwareSerials& s = *report.serials;
-        json["serials"] = {{"chassis", s.chassis},
-                           {"system", s.system},
-                           {"baseboard", s.baseboard},
-                           {"processor", s.processor}};
-        json["serials_hex"] = {{"chassis", Hex(s.chassis)},
-                               {"system", Hex(s.system)},
-                               {"baseboard", Hex(s.baseboard)},
-                               {"processor", Hex(s.processor)}};
+        Json serials = Json::object();
+        Json hex = Json::object();
+        for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+            const std::string& serial = (*report.serials).*slot.serial;
+            serials[slot.name] = serial;
+            hex[slot.name] = Hex(serial);
+        }
+        json["serials"] = std::move(serials);
+        json["serials_hex"] = std::move(hex);
     } else {
         json["serials"] = nullptr;
     }

@@ -6,6 +6,7 @@
 #include <regex>
 #include <utility>
 
+#include "business/DigestSlots.h"
 #include "inspect/ReportPrinter.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -107,15 +108,12 @@ std::optional<std::string> WeakSerials::VirtualMachine(const std::string& serial
 std::vector<Warning> WeakSerials::Find(const business::HardwareSerials& serials,
                                        const std::vector<StructureSerial>& structures,
                                        const std::string& fingerprint) {
-    const std::array<std::pair<const char*, const std::string*>, 4> slots = {{
-        {"chassis", &serials.chassis},
-        {"system", &serials.system},
-        {"baseboard", &serials.baseboard},
-        {"processor", &serials.processor},
-    }};
+    const auto& slots = business::DigestSlots::kDigestOrder;
     std::vector<Warning> warnings;
     std::size_t emptySlots = 0;
-    for (const auto& [slot, value] : slots) {
+    for (const business::DigestSlots::Slot& digestSlot : slots) {
+        const char* const slot = digestSlot.name;
+        const std::string* const value = &(serials.*digestSlot.serial);
         if (value->empty()) {
             ++emptySlots;
             warnings.push_back(

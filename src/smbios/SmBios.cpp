@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 
 #include "common/TirselFunctions.h"
 #include "smbios/EntryPoint.h"
@@ -108,6 +110,25 @@ SmBios::SmBios() {
     if (loaded) {
         EncodeBinaryData();
     }
+}
+
+SmBios::SmBios(std::vector<unsigned char> heldBytes) {
+    Clear();
+    if (heldBytes.size() < kTablePrefixSize) {
+        throw std::logic_error("SmBios can not be loaded");
+    }
+    try {
+        Adopt(std::move(heldBytes));
+        EncodeBinaryData();
+    } catch (...) {
+        Clear();  // the destructor does not run for a constructor that throws
+        throw;
+    }
+}
+
+void SmBios::Adopt(std::vector<unsigned char> heldBytes) {
+    data = std::move(heldBytes);
+    Map();
 }
 
 SmBios::~SmBios() {

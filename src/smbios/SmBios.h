@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -114,6 +115,12 @@ public:
     // Rebuilds a table from its snapshot text; throws std::logic_error
     // "SmBios can not be loaded" for text that decodes to fewer than 16 bytes.
     explicit SmBios(const std::string& text);
+    // Indexes held bytes read elsewhere (a file, a snapshot decoded by its
+    // reader) and encodes their snapshot text. Not `loaded`: that is kept for
+    // tables obtained from this machine's firmware. Throws std::logic_error
+    // "SmBios can not be loaded" for fewer than 16 bytes, as the text
+    // constructor does.
+    explicit SmBios(std::vector<unsigned char> heldBytes);
     ~SmBios();
 
     // The maps point into `data` and own their entries: not copyable.
@@ -163,8 +170,12 @@ public:
     }
 
 private:
-    void LoadFromRegistry();
-    void LoadFromMemory();
+    // The held bytes from the registry or from physical memory, or nothing;
+    // they record the source, the entry point's version and their steps.
+    std::optional<std::vector<unsigned char>> AcquireFromRegistry();
+    std::optional<std::vector<unsigned char>> AcquireFromMemory();
+    // Takes the held bytes of a cleared object and indexes them.
+    void Adopt(std::vector<unsigned char> heldBytes);
 
     std::vector<unsigned char> data;
     std::string encoded;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/FirmwarePaths.h"
 #include "platform/RegistryService.h"
@@ -19,24 +20,33 @@ constexpr const char* kSmBiosServiceClass = "AppleSMBIOS";
 
 }  // namespace
 
+// Acquisition yields held bytes; the model is then built from them as from
+// any other held bytes.
 void SmBios::LoadFromFirmware() {
     data.clear();
     const std::string& device = platform::CurrentFirmwarePaths().memoryDevice;
+    std::optional<std::vector<unsigned char>> held;
     if (!platform::PathExists(device)) {
         steps.push_back(device + " is absent: using the I/O Kit registry");
-        LoadFromRegistry();
+        held = AcquireFromRegistry();
     } else {
         steps.push_back(device + " exists: scanning physical memory");
-        LoadFromMemory();
+        held = AcquireFromMemory();
+        if (!held) {
+            Clear();
+        }
+    }
+    if (held) {
+        Adopt(std::move(*held));
     }
     loaded = !data.empty();
 }
 
-void SmBios::LoadFromRegistry() {
+std::optional<std::vector<unsigned char>> SmBios::AcquireFromRegistry() {
     const platform::RegistryObject service = platform::MatchingService(kSmBiosServiceClass);
     if (!service) {
         steps.push_back("no AppleSMBIOS service");
-        return;
+        return std::nullopt;
     }
 
     std::optional<firmware::RegistryEntryPoint> entry;
@@ -44,18 +54,18 @@ void SmBios::LoadFromRegistry() {
         const auto property = platform::CopyProperty(service, CFSTR("SMBIOS-EPS"));
         if (!property) {
             steps.push_back("AppleSMBIOS has no SMBIOS-EPS property");
-            return;
+            return std::nullopt;
         }
         const std::optional<platform::DataView> bytes = platform::DataBytes(property.Get());
         if (!bytes) {
             steps.push_back("SMBIOS-EPS is not a data object");
-            return;
+            return std::nullopt;
         }
         entry = firmware::ReadRegistryEntryPoint(bytes->bytes, bytes->length);
         if (!entry) {
             steps.push_back("SMBIOS-EPS is " + std::to_string(bytes->length) +
                             " bytes, shorter than " + std::to_string(firmware::kEntryPointLength));
-            return;
+            return std::nullopt;
         }
     }
     entryMajor = entry->major;
@@ -64,41 +74,39 @@ void SmBios::LoadFromRegistry() {
     auto table = platform::CopyProperty(service, CFSTR("SMBIOS"));
     if (!table) {
         steps.push_back("AppleSMBIOS has no SMBIOS property");
-        return;
+        return std::nullopt;
     }
     const std::optional<platform::DataView> bytes = platform::DataBytes(table.Get());
     if (!bytes) {
         steps.push_back("SMBIOS is not a data object");
-        return;
+        return std::nullopt;
     }
     if (bytes->length < entry->tableLength) {
         steps.push_back("SMBIOS is " + std::to_string(bytes->length) + " bytes, shorter than the " +
                         std::to_string(entry->tableLength) +
                         " the entry point states: keeping what there is");
     }
-    data = firmware::RegistryHeldBytes(*entry, bytes->bytes, bytes->length);
+    std::vector<unsigned char> held =
+        firmware::RegistryHeldBytes(*entry, bytes->bytes, bytes->length);
     table.Reset();
 
-    Map();
     source = TableSource::Registry;
     steps.push_back("registry: SMBIOS " + std::to_string(entry->major) + "." +
                     std::to_string(entry->minor) + ", table of " +
-                    std::to_string(data.size() - kTablePrefixSize) + " bytes");
+                    std::to_string(held.size() - kTablePrefixSize) + " bytes");
+    return held;
 }
 
-void SmBios::LoadFromMemory() {
+std::optional<std::vector<unsigned char>> SmBios::AcquireFromMemory() {
     SmBiosUnix memory;
     std::optional<std::vector<unsigned char>> held = memory.GetSystemFirmwareTable();
     steps.insert(steps.end(), memory.Steps().begin(), memory.Steps().end());
     if (held) {
-        data = std::move(*held);
         entryMajor = memory.GetMajorVersion();
         entryMinor = memory.GetMinorVersion();
-        Map();
         source = memory.UsedEfiScan() ? TableSource::EfiScan : TableSource::LegacyScan;
-    } else {
-        Clear();
     }
+    return held;
 }
 
 }  // namespace tirsel::kvl::agent::driver::smbios

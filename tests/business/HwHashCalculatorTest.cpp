@@ -65,6 +65,8 @@ TEST_P(HwHashFromTable, DigestInputAndHashMatchAnIndependentMd5) {
     HwHashCalculator calculator;
     const HardwareSerials serials = calculator.SerialsFromTable(table);
     EXPECT_EQ(HwHashCalculator::DigestInput(serials), c.digestInput);
+    // The typed reader reads a slot as the calculator does.
+    EXPECT_EQ(calculator.LoadSmBiosSerial<SmBios::_CHASSIS>(3, table), serials.chassis);
     const std::string hash = HwHashCalculator::HashText(serials);
     EXPECT_EQ(hash, ReferenceMd5(c.digestInput));
     EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), std::string::npos);

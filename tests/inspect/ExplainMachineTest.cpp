@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
+#include "CommandSettingsOverride.h"
+#include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
@@ -17,6 +20,7 @@ using grellan::testing::HasStep;
 
 using grellan::testing::Bytes;
 using grellan::testing::EntryPoint21;
+using grellan::testing::FakeMacTools;
 using grellan::testing::MemoryImage;
 using grellan::testing::ReferenceMd5;
 using grellan::testing::TableBuilder;
@@ -72,5 +76,47 @@ TEST(ExplainMachine, LegacyMemoryScan) {
     EXPECT_EQ(report.fingerprint, LibraryFingerprint());
     EXPECT_FALSE(report.snapshot);
 }
+
+struct ProcessorCase {
+    const char* name;
+    std::string processorName;
+    std::string chipIdBase64;
+    bool withChipId;
+    bool unidentified;  // the step saying neither was found is expected
+};
+
+void PrintTo(const ProcessorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExplainFallbackProcessor : public ::testing::TestWithParam<ProcessorCase> {};
+
+// Asked of what the loader found, not of the serial's text.
+TEST_P(ExplainFallbackProcessor, SaysWhenNeitherNameNorChipWasFound) {
+    const ProcessorCase& c = GetParam();
+    const standin::ScopedRegistry registry;
+    const platform::ScopedFirmwarePaths paths(platform::WithoutMemoryDevice());
+    FakeMacTools::Machine machine;
+    machine.processorName = c.processorName;
+    machine.chipIdBase64 = c.chipIdBase64;
+    machine.withChipId = c.withChipId;
+    const FakeMacTools tools(machine);
+    const platform::ScopedCommandSettings commands(tools.Directory());
+
+    const FingerprintReport report = InspectProgram::ExplainMachine(false);
+    EXPECT_EQ(report.sourceKey, "fallback");
+    EXPECT_EQ(HasStep(report.steps, "no processor name"), c.unidentified);
+    EXPECT_EQ(report.fingerprint, LibraryFingerprint());
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, ExplainFallbackProcessor,
+                         ::testing::Values(ProcessorCase{"NoNameNoChipId", "", "", false, true},
+                                           ProcessorCase{"ChipIdDecodingToNothing", "", "", true,
+                                                         true},
+                                           ProcessorCase{"NameOnly", "X1", "", false, false},
+                                           ProcessorCase{"ChipIdOnly", "", "QUJD", true, false}),
+                         [](const ::testing::TestParamInfo<ProcessorCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

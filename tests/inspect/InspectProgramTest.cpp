@@ -12,6 +12,7 @@
 #include "MemoryImage.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
+#include "business/DigestSlots.h"
 #include "grellan/grellan.h"
 
 namespace {
@@ -23,6 +24,7 @@ using grellan::testing::ReferenceMd5;
 using grellan::testing::RunShell;
 using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::DigestSlots;
 
 const std::string kBin = std::string(GRELLAN_BUILD_DIR) + "/bin";
 
@@ -209,9 +211,11 @@ TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
 
 // The MD5 of the four JSON slots, decoded and joined in digest order.
 std::string Md5OfJsonSlots(const nlohmann::json& json) {
-    const nlohmann::json& s = json["serials"];
-    return ReferenceMd5(s["chassis"].get<std::string>() + s["system"].get<std::string>() +
-                        s["baseboard"].get<std::string>() + s["processor"].get<std::string>());
+    std::string input;
+    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+        input += json.at("serials").at(slot.name).get<std::string>();
+    }
+    return ReferenceMd5(input);
 }
 
 TEST(InspectJson, SlotsAreThePlainDigestInput) {

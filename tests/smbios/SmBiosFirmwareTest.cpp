@@ -17,6 +17,8 @@
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
+#include "business/DigestSlots.h"
+#include "business/HwHashCalculator.h"
 #include "grellan/grellan.h"
 #include "smbios/SmBios.h"
 
@@ -30,6 +32,8 @@ using grellan::testing::ReadFile;
 using grellan::testing::ReferenceMd5;
 using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::DigestSlots;
+using tirsel::kvl::agent::driver::business::HwHashCalculator;
 using tirsel::kvl::agent::driver::platform::MemoryDeviceAt;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
 using tirsel::kvl::agent::driver::platform::WithoutMemoryDevice;
@@ -39,18 +43,8 @@ namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
 constexpr const char* kService = "AppleSMBIOS";
 
-std::string Serials(const SmBios& table, unsigned char type) {
-    std::list<SmBios::CStruct*> structs;
-    table.GetStructData(type, structs);
-    std::string serials;
-    for (const SmBios::CStruct* s : structs) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(s->header);
-        const std::size_t offset = type == 4 ? 0x20 : 0x07;
-        if (s->header->Length > offset) {
-            serials += s->GetString(bytes[offset]);
-        }
-    }
-    return serials;
+std::string Serials(const SmBios& table, DigestSlots::Id slot) {
+    return HwHashCalculator().SerialsFromTable(table).*DigestSlots::Of(slot).serial;
 }
 
 // A "SMBIOS-EPS" property: the 2.1 layout with the given fields, anchor left blank.
@@ -128,7 +122,7 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
     EXPECT_EQ(smbios.EntryMinor(), 4);
     EXPECT_EQ(smbios.Source(), TableSource::Registry);
     EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Base64(expected));
-    EXPECT_EQ(Serials(smbios, 1), "SYSTEM-SERIAL");
+    EXPECT_EQ(Serials(smbios, DigestSlots::Id::System), "SYSTEM-SERIAL");
     EXPECT_TRUE(
         HasStep(smbios.AcquisitionSteps(), "/dev/mem is absent: using the I/O Kit registry"));
 }
@@ -140,7 +134,7 @@ TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
     const SmBios smbios;
     EXPECT_TRUE(smbios.loaded);
     EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 4, kSerialTable, 0x24));
-    EXPECT_EQ(Serials(smbios, 2), "BOARD-0001");
+    EXPECT_EQ(Serials(smbios, DigestSlots::Id::Baseboard), "BOARD-0001");
 }
 
 TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
@@ -230,7 +224,7 @@ TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
         EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 6, kSerialTable, 0x26));
         EXPECT_EQ(smbios.EntryMajor(), 2);
         EXPECT_EQ(smbios.EntryMinor(), 6);
-        EXPECT_EQ(Serials(smbios, 3), "CHASSIS-0001");
+        EXPECT_EQ(Serials(smbios, DigestSlots::Id::Chassis), "CHASSIS-0001");
         EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), "exists: scanning physical memory"));
     }
     char hash[33];
@@ -400,22 +394,19 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
         std::size_t unshown = 0;
         const auto shown =
             dmidecode ? DmidecodeSerials(file) : std::map<unsigned int, std::string>{};
-        for (unsigned char type = 1; type <= 4; ++type) {
-            std::list<SmBios::CStruct*> list;
-            smbios.GetStructData(type, list);
-            for (const SmBios::CStruct* s : list) {
-                const std::size_t field = type == 4 ? 0x20 : 0x07;
-                if (!dmidecode || s->header->Length <= field ||
-                    (type == 4 && smbios.Version() < 0x0203)) {
+        for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+            for (const DigestSlots::Contribution& c : DigestSlots::Structures(slot, smbios)) {
+                if (!dmidecode || !c.stringNumber) {
                     continue;
                 }
+                const SmBios::CStruct* s = c.structure;
                 const auto found = shown.find(s->header->Handle);
                 if (found == shown.end()) {
                     ++unshown;
                     continue;
                 }
-                const unsigned number = reinterpret_cast<const unsigned char*>(s->header)[field];
-                const std::string ours = s->GetString(number);
+                const unsigned number = *c.stringNumber;
+                const std::string& ours = c.serial;
                 const std::string raw = number != 0 && number <= s->strings.size()
                                             ? std::string(s->strings[number - 1])
                                             : std::string();
@@ -431,7 +422,7 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
                     ++cleaned;
                 } else {
                     ++differing;
-                    ADD_FAILURE() << "type " << int{type} << " handle " << s->header->Handle
+                    ADD_FAILURE() << "type " << int{slot.type} << " handle " << s->header->Handle
                                   << " serial differs from dmidecode's";
                 }
             }

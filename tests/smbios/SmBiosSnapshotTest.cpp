@@ -81,6 +81,37 @@ TEST(SmBiosSnapshot, RandomTablesSurviveTheRoundTrip) {
     }
 }
 
+// Tools that read a table from a file index its bytes directly: the same
+// object as from the bytes' text.
+TEST(SmBiosFromHeldBytes, SameTableAndTextAsFromTheSnapshotText) {
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(round);
+        const Bytes held =
+            TableBuilder::HeldBytes(3, static_cast<std::uint8_t>(round % 9), RandomTable(random));
+        const SmBios fromText(TableBuilder::Base64(held));
+        const SmBios fromBytes(held);
+        EXPECT_EQ(fromBytes.HeldBytes(), held);
+        EXPECT_EQ(fromBytes.SnapshotText(), fromText.SnapshotText());
+        EXPECT_FALSE(fromBytes.loaded);
+        for (unsigned type = 0; type < 128; ++type) {
+            std::list<SmBios::CStruct*> a;
+            std::list<SmBios::CStruct*> b;
+            fromBytes.GetStructData(static_cast<unsigned char>(type), a);
+            fromText.GetStructData(static_cast<unsigned char>(type), b);
+            ASSERT_EQ(a.size(), b.size()) << "type " << type;
+        }
+    }
+    for (const std::size_t size : {0U, 15U}) {
+        try {
+            const SmBios smbios(Bytes(size, 0));
+            ADD_FAILURE() << "no exception for " << size << " bytes";
+        } catch (const std::logic_error& error) {
+            EXPECT_STREQ(error.what(), "SmBios can not be loaded");
+        }
+    }
+}
+
 TEST(SmBiosSnapshot, TwentyTwoBytesMakeThirtyTwoCharacters) {
     const Bytes held = TableBuilder::HeldBytes(2, 4, TableBuilder().AddEnd().Table());
     ASSERT_EQ(held.size(), 22U);
