@@ -308,11 +308,10 @@ ends the scan at the first probe that needs it, and `read` on the device
 follows other rules than `mmap` for the same pages).
 
 Where a whole process goes: besides the call, the probe pays for starting
-a C++ program (libstdc++, libm, libgcc_s) and for loading the library with
-Boost.Filesystem, whose Debian static archive is not position independent
-and so cannot be linked into the library. dmidecode is one small C program.
-libcrypto is no longer loaded: the MD5 objects are linked in, local to the
-library.
+a C++ program (libstdc++, libm, libgcc_s) and for loading the library, which
+needs nothing more: the firmware path test is stat(2), and the MD5 objects of
+libcrypto are linked in, local to the library. dmidecode is one small C
+program.
 
 A host loads the library once, so the in-process figures are the library's own
 cost.
