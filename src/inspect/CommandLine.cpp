@@ -80,6 +80,7 @@ std::string Refusal(const std::string& arg, int shortOption) {
 
 CommandLine CommandLine::Parse(int argc, const char* const* argv) {
     std::vector<option> longOptions;
+    longOptions.reserve(kOptionCount + 1);
     for (std::size_t i = 0; i < kOptionCount; ++i) {
         longOptions.push_back({kOptions[i].name,
                                kOptions[i].takesValue ? required_argument : no_argument, nullptr,
@@ -91,6 +92,7 @@ CommandLine CommandLine::Parse(int argc, const char* const* argv) {
     // copies, so the caller's arguments stay as they are.
     std::vector<std::string> copies(argv, argv + argc);
     std::vector<char*> args;
+    args.reserve(copies.size() + 1);
     for (std::string& copy : copies) {
         args.push_back(&copy[0]);
     }
