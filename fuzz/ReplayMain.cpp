@@ -1,8 +1,8 @@
 // Runs a fuzz target over the files it is given (directories are walked), so
 // that every target also builds with GCC and replays its corpus under CTest.
-#include <boost/filesystem.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-int RunFile(const boost::filesystem::path& file) {
+int RunFile(const std::filesystem::path& file) {
     std::ifstream in(file.string(), std::ios::binary);
     if (!in) {
         std::cerr << "cannot read " << file << "\n";
@@ -27,7 +27,7 @@ int RunFile(const boost::filesystem::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    namespace fs = boost::filesystem;
+    namespace fs = std::filesystem;
     std::size_t runs = 0;
     int failures = 0;
     for (int i = 1; i < argc; ++i) {

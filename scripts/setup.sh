@@ -11,13 +11,14 @@ fi
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev clang-format clang-tidy
-  libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
+  libboost-dev
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   dmidecode libplist-utils python3 time binutils
   scdoc man-db
   lld llvm
 )
-# The macOS cross-check installs its compiler (Zig) with npm; a Node.js that
+# The macOS cross-check installs its compiler (Zig) and the workflow lint its
+# validator with npm (pinned by scripts/npm/*/package-lock.json); a Node.js that
 # brings its own npm is good enough.
 if ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)

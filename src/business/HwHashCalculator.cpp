@@ -1,13 +1,12 @@
 #include "business/HwHashCalculator.h"
 
-#include <openssl/md5.h>
-
 #include <cstddef>
 #include <cstdio>
 #include <vector>
 
 #include "business/DigestSlots.h"
 #include "business/SerialLoader.h"
+#include "common/Md5Digest.h"
 
 namespace tirsel::kvl::agent::driver::business {
 
@@ -95,24 +94,12 @@ std::string HwHashCalculator::DigestInput(const HardwareSerials& serials) {
 
 std::string HwHashCalculator::HashText(const HardwareSerials& serials) {
     const std::string input = DigestInput(serials);
-    unsigned char digest[MD5_DIGEST_LENGTH];
-    // OpenSSL 3 deprecates the one-shot MD5 in favour of EVP_Digest, but
-    // EVP_Digest fetches a provider on its first use, which costs a fresh
-    // process about 0.8 ms; the one-shot function computes the same digest
-    // directly and cannot fail for in-memory input.
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-    MD5(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+    const common::Md5Bytes digest = common::Md5Digest(input.data(), input.size());
     std::string text;
-    text.reserve(std::size_t{2} * MD5_DIGEST_LENGTH);
-    for (unsigned int i = 0; i < MD5_DIGEST_LENGTH; ++i) {
+    text.reserve(std::size_t{2} * digest.size());
+    for (const unsigned char byte : digest) {
         char hex[3];
-        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+        std::snprintf(hex, sizeof hex, "%02x", byte);
         text.append(hex, 2);
     }
     return text;

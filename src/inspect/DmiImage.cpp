@@ -1,8 +1,8 @@
 #include "inspect/DmiImage.h"
 
-#include <boost/filesystem.hpp>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "inspect/InputReader.h"
@@ -130,8 +130,8 @@ DmiImage::Loaded DmiImage::Load(const std::string& path) {
         return loaded;
     }
     const std::string beside =
-        (boost::filesystem::path(path).parent_path() / "smbios_entry_point").string();
-    if (!boost::filesystem::exists(beside)) {
+        (std::filesystem::path(path).parent_path() / "smbios_entry_point").string();
+    if (!std::filesystem::exists(beside)) {
         throw std::runtime_error(path + " is a raw table without an entry point: no " + beside +
                                  " to give its SMBIOS version");
     }

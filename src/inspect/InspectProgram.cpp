@@ -1,7 +1,6 @@
 #include "inspect/InspectProgram.h"
 
 #include <boost/beast/core/detail/base64.hpp>
-#include <boost/program_options.hpp>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "business/HwHashCalculator.h"
 #include "common/CommandFailed.h"
 #include "grellan/grellan.h"
+#include "inspect/CommandLine.h"
 #include "inspect/DmiImage.h"
 #include "inspect/FingerprintDiff.h"
 #include "inspect/InputReader.h"
@@ -28,7 +28,6 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-namespace po = boost::program_options;
 namespace base64 = boost::beast::detail::base64;
 using business::DigestSlots;
 using business::HwHashCalculator;
@@ -249,80 +248,55 @@ int Answer(const Request& request, std::istream& in, std::ostream& out, std::ost
 
 int Inspect(int argc, const char* const* argv, std::istream& in, std::ostream& out,
             std::ostream& err) {
-    po::options_description options("Options");
-    options.add_options()("help,h", "print this help and exit")(
-        "version", "print the tool's version and exit")(
-        "snapshot", "also print the table's snapshot text (for a support ticket)")(
-        "from-snapshot", po::value<std::string>()->value_name("FILE"),
-        "rebuild the table from snapshot text in FILE ('-' for standard input) instead of "
-        "reading this machine")(
-        "from-dmi", po::value<std::string>()->value_name("FILE"),
-        "read a raw structure table (/sys/firmware/dmi/tables/DMI with smbios_entry_point "
-        "beside it) or a dmidecode --dump-bin file instead of reading this machine")(
-        "diff",
-        "compare two captures A and B (snapshot text or dump-bin files, '-' for "
-        "standard input): which slots and structures differ")(
-        "json", "print everything as one JSON object");
-    po::options_description hidden;
-    hidden.add_options()("input", po::value<std::vector<std::string>>());
-    po::options_description all;
-    all.add(options).add(hidden);
-    po::positional_options_description positional;
-    positional.add("input", -1);
-
-    po::variables_map vm;
-    std::vector<std::string> inputs;
+    CommandLine args;
     try {
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(),
-                  vm);
-        po::notify(vm);
-        if (vm.count("input") != 0) {
-            inputs = vm["input"].as<std::vector<std::string>>();
+        args = CommandLine::Parse(argc, argv);
+        const std::vector<std::string>& inputs = args.Inputs();
+        const bool diff = args.Has("diff");
+        if (args.Has("from-snapshot") && args.Has("from-dmi")) {
+            throw CommandLine::Error("--from-snapshot and --from-dmi exclude each other");
         }
-        const bool diff = vm.count("diff") != 0;
-        if (vm.count("from-snapshot") != 0 && vm.count("from-dmi") != 0) {
-            throw po::error("--from-snapshot and --from-dmi exclude each other");
-        }
-        if (diff && (vm.count("from-snapshot") != 0 || vm.count("from-dmi") != 0)) {
-            throw po::error(
+        if (diff && (args.Has("from-snapshot") || args.Has("from-dmi"))) {
+            throw CommandLine::Error(
                 "--diff takes its two inputs as arguments, not --from-snapshot or "
                 "--from-dmi");
         }
         if (diff && inputs.size() != 2) {
-            throw po::error("--diff needs two inputs, A and B; got " +
-                            std::to_string(inputs.size()));
+            throw CommandLine::Error("--diff needs two inputs, A and B; got " +
+                                     std::to_string(inputs.size()));
         }
         if (diff && inputs[0] == "-" && inputs[1] == "-") {
-            throw po::error("--diff reads standard input ('-') for one input only");
+            throw CommandLine::Error("--diff reads standard input ('-') for one input only");
         }
         if (!diff && !inputs.empty()) {
-            throw po::error("unexpected argument '" + inputs[0] +
-                            "' (use --from-snapshot or --from-dmi to read a file)");
+            throw CommandLine::Error("unexpected argument '" + inputs[0] +
+                                     "' (use --from-snapshot or --from-dmi to read a file)");
         }
-    } catch (const po::error& e) {
+    } catch (const CommandLine::Error& e) {
         err << "grellaninspect: " << e.what() << "\n"
             << "Try 'grellaninspect --help'.\n";
         return InspectProgram::kUsage;
     }
-    if (vm.count("help") != 0) {
-        out << kHelpText << options;
+    if (args.Has("help")) {
+        out << kHelpText;
+        CommandLine::PrintOptions(out);
         return InspectProgram::kExplained;
     }
-    if (vm.count("version") != 0) {
+    if (args.Has("version")) {
         out << "grellaninspect " << GRELLAN_VERSION_STRING << "\n";
         return InspectProgram::kExplained;
     }
     Request request;
-    request.diff = vm.count("diff") != 0;
-    request.inputs = inputs;
-    if (vm.count("from-snapshot") != 0) {
-        request.fromSnapshot = vm["from-snapshot"].as<std::string>();
+    request.diff = args.Has("diff");
+    request.inputs = args.Inputs();
+    if (args.Has("from-snapshot")) {
+        request.fromSnapshot = args.Value("from-snapshot");
     }
-    if (vm.count("from-dmi") != 0) {
-        request.fromDmi = vm["from-dmi"].as<std::string>();
+    if (args.Has("from-dmi")) {
+        request.fromDmi = args.Value("from-dmi");
     }
-    request.withSnapshot = vm.count("snapshot") != 0;
-    request.json = vm.count("json") != 0;
+    request.withSnapshot = args.Has("snapshot");
+    request.json = args.Has("json");
     return Answer(request, in, out, err);
 }
 

@@ -1,8 +1,8 @@
 #include "platform/FirmwarePaths.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
-#include <boost/filesystem/operations.hpp>
-#include <boost/system/error_code.hpp>
 
 namespace tirsel::kvl::agent::driver::platform {
 
@@ -27,9 +27,12 @@ bool PathExists(const std::string& path) {
 }
 
 bool FileSystemPathExists(const std::string& path) {
-    boost::system::error_code error;
-    const boost::filesystem::file_status status = boost::filesystem::status(path, error);
-    return !error && status.type() != boost::filesystem::file_not_found;
+    // A path exists exactly when stat(2) succeeds: a missing path, a
+    // component that is not a directory, or any other failure (no search
+    // permission, a loop of links) counts as absent, as a status query that
+    // reports neither an error nor "not found" decides. Links are followed.
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
 }
 
 const FirmwarePathSet* ExchangeFirmwarePaths(const FirmwarePathSet* paths) {

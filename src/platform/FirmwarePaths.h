@@ -21,8 +21,8 @@ const FirmwarePathSet& CurrentFirmwarePaths();
 // Whether `path` exists, by the current set's test.
 bool PathExists(const std::string& path);
 
-// Boost.Filesystem's non-throwing status: the path exists unless the status
-// query fails or reports the file as not found.
+// Whether stat(2) succeeds for `path` (following links); any failure, not
+// only "no such file", counts as absent.
 bool FileSystemPathExists(const std::string& path);
 
 // Installs `paths` (or, for null, the fixed set) and returns what was in place.

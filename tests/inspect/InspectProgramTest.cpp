@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -158,7 +158,7 @@ TEST(InspectHelp, DescribesTheToolAndItsExitStatuses) {
 }
 
 TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
-    if (boost::filesystem::exists("/dev/mem")) {
+    if (std::filesystem::exists("/dev/mem")) {
         GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
     }
     // The test builds in testpath/ search the fake tools first.
@@ -177,7 +177,7 @@ TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
 }
 
 TEST(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
-    if (boost::filesystem::exists("/dev/mem")) {
+    if (std::filesystem::exists("/dev/mem")) {
         GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
     }
     const ProcessResult result = RunShell(Inspect("2>/dev/null"));
@@ -325,7 +325,7 @@ const std::vector<RealTable> kRealTables = {
 
 TEST(InspectRealTables, EachGetsTheWarningsItsSerialsCallFor) {
     const std::string tables = std::string(GRELLAN_SOURCE_DIR) + "/../shared/smbios-tables";
-    if (!boost::filesystem::is_directory(tables)) {
+    if (!std::filesystem::is_directory(tables)) {
         GTEST_SKIP() << "no real tables at " << tables;
     }
     for (const RealTable& real : kRealTables) {

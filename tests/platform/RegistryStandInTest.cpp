@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -148,6 +149,11 @@ TEST(FirmwarePaths, ExistenceAndTheScopedOverride) {
     EXPECT_TRUE(platform::FileSystemPathExists(dir.Path()));
     EXPECT_FALSE(platform::FileSystemPathExists(dir.Path() + "/absent"));
     EXPECT_FALSE(platform::FileSystemPathExists(file + "/below-a-file"));
+    // Links are followed: a link to the file exists, a dangling one does not.
+    ASSERT_EQ(::symlink(file.c_str(), (dir.Path() + "/to-file").c_str()), 0);
+    ASSERT_EQ(::symlink("absent", (dir.Path() + "/dangling").c_str()), 0);
+    EXPECT_TRUE(platform::FileSystemPathExists(dir.Path() + "/to-file"));
+    EXPECT_FALSE(platform::FileSystemPathExists(dir.Path() + "/dangling"));
 
     EXPECT_EQ(platform::CurrentFirmwarePaths().memoryDevice, "/dev/mem");
     EXPECT_EQ(platform::CurrentFirmwarePaths().efiSystab, "/sys/firmware/efi/systab");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <boost/filesystem.hpp>
+#include <filesystem>
 #include <string>
 
 #include "TempDir.h"
@@ -77,7 +77,7 @@ TEST_F(InstalledPackage, ExampleHostBuildsThroughPkgConfig) {
 }
 
 TEST_F(InstalledPackage, ManRendersBothPagesAndTheLicenseIsThere) {
-    EXPECT_TRUE(boost::filesystem::exists(prefix.Path() + "/share/doc/grellan/LICENSE"));
+    EXPECT_TRUE(std::filesystem::exists(prefix.Path() + "/share/doc/grellan/LICENSE"));
     if (!GRELLAN_HAVE_MANPAGES) {
         GTEST_SKIP() << "built without scdoc: no man pages";
     }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <boost/filesystem.hpp>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "FakeMacTools.h"
@@ -9,7 +9,7 @@
 
 namespace {
 
-namespace fs = boost::filesystem;
+namespace fs = std::filesystem;
 using grellan::testing::FakeMacTools;
 using grellan::testing::ProcessResult;
 using grellan::testing::ReferenceMd5;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <list>
@@ -318,16 +318,16 @@ bool HaveDmidecode() {
 
 TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
     // The captured tables live beside the project, never inside it.
-    const boost::filesystem::path tables =
-        boost::filesystem::path(GRELLAN_SOURCE_DIR) / ".." / "shared" / "smbios-tables";
-    boost::system::error_code error;
-    if (!boost::filesystem::is_directory(tables, error)) {
+    const std::filesystem::path tables =
+        std::filesystem::path(GRELLAN_SOURCE_DIR) / ".." / "shared" / "smbios-tables";
+    std::error_code error;
+    if (!std::filesystem::is_directory(tables, error)) {
         GTEST_SKIP() << "no real tables at " << tables;
     }
     const bool dmidecode = HaveDmidecode();
     const bool report = std::getenv("GRELLAN_REAL_TABLE_REPORT") != nullptr;
     std::vector<std::string> files;
-    for (const auto& entry : boost::filesystem::directory_iterator(tables)) {
+    for (const auto& entry : std::filesystem::directory_iterator(tables)) {
         if (entry.path().extension() == ".bin") {
             files.push_back(entry.path().string());
         }
@@ -428,7 +428,7 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
             }
         }
         if (report) {
-            std::cout << boost::filesystem::path(file).filename().string() << " | "
+            std::cout << std::filesystem::path(file).filename().string() << " | "
                       << int{smbios.MajorVersion()} << "." << int{smbios.MinorVersion()} << " | "
                       << stated << " | " << dump.size() - 32 << " | " << structures << " | 0x"
                       << std::hex << lastOffset << std::dec << " | " << (end ? "yes" : "no")

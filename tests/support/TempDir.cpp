@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -26,8 +26,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(path, ignored);
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::string TempDir::Write(const std::string& name, const std::string& content,
