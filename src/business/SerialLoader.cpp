@@ -25,13 +25,23 @@ const char* const kRegistryDumpCommand = "ioreg -a  -l -p IODeviceTree -c IORegi
 const char* const kMachineSerialCommand =
     "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"";
 
-// The output of `command`; a command that failed (not started, killed, past a
-// bound, exit status 2 or more) ends the fallback computation: its serial
-// would be missing, and a fingerprint without it names a different machine.
-std::string OutputOrThrow(const std::string& command) {
-    common::CommandResult result = TirselFunctions::RunCommand(command);
+// The tool in front of grep in the two system_profiler commands: its own
+// failure is watched when a command starts with it.
+const char kReportTool[] = "system_profiler";
+
+std::string ToolInFront(const std::string& command) {
+    const std::string tool = kReportTool;
+    return command.compare(0, tool.size() + 1, tool + " ") == 0 ? tool : std::string();
+}
+
+// The output of `command`; a command that failed (see CommandResult::Failed)
+// ends the fallback computation: its serial would be missing, and a
+// fingerprint without it names a different machine. `watchedTool` is the
+// tool in front of grep, whose own failure grep's "no match" would hide.
+std::string OutputOrThrow(const std::string& command, const std::string& watchedTool) {
+    common::CommandResult result = TirselFunctions::RunCommand(command, watchedTool);
     if (result.Failed()) {
-        throw common::CommandFailed(command);
+        throw common::CommandFailed(command, result.failure);
     }
     return std::move(result.output);
 }
@@ -41,7 +51,7 @@ std::string OutputOrThrow(const std::string& command) {
 // The command comes by value: that is the interface hosts of this class know.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
-    return SecondField(OutputOrThrow(command));
+    return SecondField(OutputOrThrow(command, ToolInFront(command)));
 }
 
 std::string SerialLoader::SecondField(const std::string& output) {
@@ -68,7 +78,7 @@ std::string SerialLoader::GetChassisSerial() {
 std::string SerialLoader::GetProcessorSerial() {
     std::string serial = ProcessComand(kProcessorNameCommand);
     serial += ' ';
-    const std::string dump = OutputOrThrow(kRegistryDumpCommand);
+    const std::string dump = OutputOrThrow(kRegistryDumpCommand, std::string());
     boost::property_tree::ptree tree;
     common::MacXMLToJSONParser parser(dump, tree);
     parser.Parse("plist");
