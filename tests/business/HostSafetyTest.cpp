@@ -271,7 +271,7 @@ TEST_P(SignalSetUp, GivesTheFingerprintAndStillBoundsAHungTool) {
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, SignalSetUp,
+INSTANTIATE_TEST_SUITE_P(HostSafety, SignalSetUp,
                          ::testing::Values(SignalSetUpCase{"Default", "default"},
                                            SignalSetUpCase{"SigchldIgnored", "ignore"},
                                            SignalSetUpCase{"NoChildWait", "nocldwait"},

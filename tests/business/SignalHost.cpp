@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -17,8 +18,10 @@
 namespace {
 
 void ReapEverything(int) {
+    const int saved = errno;
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
+    errno = saved;
 }
 
 bool SetUp(const char* mode) {
