@@ -30,8 +30,10 @@ const char* const kMachineSerialCommand =
 const char kReportTool[] = "system_profiler";
 
 std::string ToolInFront(const std::string& command) {
-    const std::string tool = kReportTool;
-    return command.compare(0, tool.size() + 1, tool + " ") == 0 ? tool : std::string();
+    const std::size_t length = sizeof kReportTool - 1;
+    const bool watched = command.size() > length && command.compare(0, length, kReportTool) == 0 &&
+                         command[length] == ' ';
+    return watched ? std::string(kReportTool) : std::string();
 }
 
 // The output of `command`; a command that failed (see CommandResult::Failed)
