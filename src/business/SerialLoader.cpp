@@ -25,13 +25,25 @@ const char* const kRegistryDumpCommand = "ioreg -a  -l -p IODeviceTree -c IORegi
 const char* const kMachineSerialCommand =
     "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"";
 
-// The output of `command`; a command that failed (not started, killed, past a
-// bound, exit status 2 or more) ends the fallback computation: its serial
-// would be missing, and a fingerprint without it names a different machine.
-std::string OutputOrThrow(const std::string& command) {
-    common::CommandResult result = TirselFunctions::RunCommand(command);
+// The tool in front of grep in the two system_profiler commands: its own
+// failure is watched when a command starts with it.
+const char kReportTool[] = "system_profiler";
+
+std::string ToolInFront(const std::string& command) {
+    const std::size_t length = sizeof kReportTool - 1;
+    const bool watched = command.size() > length && command.compare(0, length, kReportTool) == 0 &&
+                         command[length] == ' ';
+    return watched ? std::string(kReportTool) : std::string();
+}
+
+// The output of `command`; a command that failed (see CommandResult::Failed)
+// ends the fallback computation: its serial would be missing, and a
+// fingerprint without it names a different machine. `watchedTool` is the
+// tool in front of grep, whose own failure grep's "no match" would hide.
+std::string OutputOrThrow(const std::string& command, const std::string& watchedTool) {
+    common::CommandResult result = TirselFunctions::RunCommand(command, watchedTool);
     if (result.Failed()) {
-        throw common::CommandFailed(command);
+        throw common::CommandFailed(command, result.failure);
     }
     return std::move(result.output);
 }
@@ -41,7 +53,7 @@ std::string OutputOrThrow(const std::string& command) {
 // The command comes by value: that is the interface hosts of this class know.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
-    return SecondField(OutputOrThrow(command));
+    return SecondField(OutputOrThrow(command, ToolInFront(command)));
 }
 
 std::string SerialLoader::SecondField(const std::string& output) {
@@ -72,7 +84,7 @@ std::string SerialLoader::GetProcessorSerial() {
 SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     ProcessorSerial serial;
     serial.name = ProcessComand(kProcessorNameCommand);
-    const std::string dump = OutputOrThrow(kRegistryDumpCommand);
+    const std::string dump = OutputOrThrow(kRegistryDumpCommand, std::string());
     boost::property_tree::ptree tree;
     common::MacXMLToJSONParser parser(dump, tree);
     parser.Parse("plist");

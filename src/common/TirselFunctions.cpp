@@ -8,9 +8,12 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <limits>
 #include <new>
 
 #include "common/CommandOutput.h"
+#include "common/WrappedCommand.h"
 #include "platform/ChildProcess.h"
 #include "platform/CommandSettings.h"
 
@@ -72,79 +75,198 @@ std::vector<std::string> HostEnvironment() {
 #define GRELLAN_CANCELLATION_FRAME
 #endif
 
-// While no output arrives, how often to look whether the shell has ended.
-constexpr milliseconds kEndCheck{50};
+// Once the shell has reported, how long its output may take to reach its
+// end. The command's own output is in the pipe by then; what delays the end
+// is another thread's child that holds a copy of the write end between its
+// start and its exec. Past this, a process the command left holds it.
+constexpr milliseconds kEndGrace{100};
 
-int RemainingMilliseconds(Clock::time_point deadline, milliseconds most) {
+int RemainingMilliseconds(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    const auto most = milliseconds{std::numeric_limits<int>::max()};
     return static_cast<int>(std::max(milliseconds{0}, std::min(left, most)).count());
 }
 
-// Whether the descriptor has data or end of file right now.
-GRELLAN_CANCELLATION_FRAME bool Readable(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    int ready = 0;
-    while ((ready = poll(&entry, 1, 0)) < 0 && errno == EINTR) {
-    }
-    return ready > 0;
-}
+// How reading ended. Ended: the output reached its end and the shell
+// reported, or the shell's end of the status channel closed without a word.
+enum class Reading { Ended, TimedOut, TooLarge, HeldOpen, Failed };
 
-// Reads the child's output until end of file, a bound, or a read failure.
-// Returns Exited when end of file was reached.
-GRELLAN_CANCELLATION_FRAME CommandOutcome ReadOutput(platform::ChildProcess& child,
-                                                     CommandOutput& output,
-                                                     Clock::time_point deadline) {
+// Reads the child's output and its status channel until both are done, a
+// bound is hit, or a read fails.
+GRELLAN_CANCELLATION_FRAME Reading ReadOutput(const platform::ChildProcess& child,
+                                              CommandOutput& output, std::string& statusText,
+                                              Clock::time_point deadline) {
+    // The shell writes a few short lines; anything more is not its report.
+    constexpr std::size_t kStatusLimit = 256;
     char buffer[16384];
+    bool outputOpen = true;
+    bool statusOpen = true;
+    Clock::time_point heldUntil = deadline;
+    bool reported = false;
     while (true) {
-        const int wait = RemainingMilliseconds(deadline, kEndCheck);
-        if (wait == 0 && Clock::now() >= deadline) {
-            return CommandOutcome::TimedOut;
+        if (!reported && WrappedCommand::Parse(statusText).status.has_value()) {
+            reported = true;
+            heldUntil = std::min(deadline, Clock::now() + kEndGrace);
         }
-        pollfd entry{child.Output(), POLLIN, 0};
-        const int ready = poll(&entry, 1, wait);  // a cancellation point
+        if (!statusOpen && !reported) {
+            return Reading::Ended;  // the shell is gone: what it printed proves nothing
+        }
+        if (reported && !outputOpen) {
+            return Reading::Ended;
+        }
+        const int wait = RemainingMilliseconds(heldUntil);
+        if (wait == 0) {
+            return reported ? Reading::HeldOpen : Reading::TimedOut;
+        }
+        pollfd entries[2] = {{outputOpen ? child.Output() : -1, POLLIN, 0},
+                             {statusOpen && !reported ? child.Status() : -1, POLLIN, 0}};
+        const int ready = poll(entries, 2, wait);  // a cancellation point
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return CommandOutcome::ReadFailed;
+            return Reading::Failed;
         }
         if (ready == 0) {
-            // The shell has gone, but its output is still open: a process it
-            // left behind holds it. Nothing says that output is complete.
-            if (child.HasEnded() && !Readable(child.Output())) {
-                return CommandOutcome::OutputHeldOpen;
-            }
             continue;
         }
-        const ssize_t count = read(child.Output(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
+        if (entries[0].revents != 0) {
+            const ssize_t count = read(child.Output(), buffer, sizeof buffer);
+            if (count < 0 && errno != EINTR && errno != EAGAIN) {
+                return Reading::Failed;
             }
-            return CommandOutcome::ReadFailed;
+            if (count == 0) {
+                outputOpen = false;
+            } else if (count > 0 && !output.Append(buffer, static_cast<std::size_t>(count))) {
+                return Reading::TooLarge;
+            }
         }
-        if (count == 0) {
-            return CommandOutcome::Exited;
-        }
-        if (!output.Append(buffer, static_cast<std::size_t>(count))) {
-            return CommandOutcome::OutputTooLarge;
+        if (entries[1].revents != 0) {
+            const ssize_t count = read(child.Status(), buffer, sizeof buffer);
+            if (count < 0 && errno != EINTR && errno != EAGAIN) {
+                return Reading::Failed;
+            }
+            if (count == 0) {
+                statusOpen = false;
+            } else if (count > 0 && statusText.size() < kStatusLimit) {
+                statusText.append(buffer, std::min(static_cast<std::size_t>(count),
+                                                   kStatusLimit - statusText.size()));
+            }
         }
     }
 }
 
-// Waits, until the deadline, for the shell to end after closing its output.
-GRELLAN_CANCELLATION_FRAME bool AwaitEnd(const platform::ChildProcess& child,
-                                         Clock::time_point deadline) {
-    milliseconds pause{1};
-    while (!child.HasEnded()) {
-        const int wait = RemainingMilliseconds(deadline, pause);
-        if (wait == 0) {
-            return false;
-        }
-        poll(nullptr, 0, wait);  // a cancellation point
-        pause = std::min(pause * 2, kEndCheck);
+// The outcome of a reading stopped short; Ended is decided by SetEnd.
+CommandOutcome Stopped(Reading reading) {
+    switch (reading) {
+        case Reading::TimedOut:
+            return CommandOutcome::TimedOut;
+        case Reading::TooLarge:
+            return CommandOutcome::OutputTooLarge;
+        case Reading::HeldOpen:
+            return CommandOutcome::OutputHeldOpen;
+        case Reading::Failed:
+            return CommandOutcome::ReadFailed;
+        case Reading::Ended:
+            break;
     }
-    return true;
+    return CommandOutcome::Exited;
+}
+
+// A shell reports a command killed by signal N as status 128 + N.
+constexpr int kSignalStatus = 128;
+constexpr int kHighestSignal = 64;
+
+bool IsSignalStatus(int status) {
+    return status > kSignalStatus && status <= kSignalStatus + kHighestSignal;
+}
+
+// The system's text for an errno value, safe on any thread.
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) {
+    return text;  // GNU strerror_r
+}
+[[maybe_unused]] const char* ErrorText(int, const char* buffer) {
+    return buffer;  // XSI strerror_r
+}
+
+std::string ErrorText(int error) {
+    char buffer[256] = "";
+    return ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+// "30 s" for whole seconds, "1500 ms" otherwise.
+std::string DurationText(milliseconds duration) {
+    return duration.count() % 1000 == 0 ? std::to_string(duration.count() / 1000) + " s"
+                                        : std::to_string(duration.count()) + " ms";
+}
+
+// "64 MiB" for whole mebibytes, "1000 bytes" otherwise.
+std::string SizeText(std::size_t bytes) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
+                             : std::to_string(bytes) + " bytes";
+}
+
+// Why `result` counts as failed; empty when it does not. The one place of
+// the failure rule.
+std::string FailureText(const CommandResult& result, const platform::CommandSettings& settings,
+                        const std::string& watchedTool) {
+    switch (result.outcome) {
+        case CommandOutcome::NotStarted:
+            return "could not start: " + ErrorText(result.startError);
+        case CommandOutcome::Signalled:
+            return "killed by signal " + std::to_string(result.signal);
+        case CommandOutcome::TimedOut:
+            return "timed out after " + DurationText(settings.timeLimit);
+        case CommandOutcome::OutputTooLarge:
+            return "output over " + SizeText(settings.outputLimit);
+        case CommandOutcome::OutputHeldOpen:
+            return "output held open by a leftover process";
+        case CommandOutcome::ReadFailed:
+            return "its output could not be read";
+        case CommandOutcome::Unreported:
+            return "its shell ended without reporting a status";
+        case CommandOutcome::Exited:
+            break;
+    }
+    if (result.exitStatus >= 2) {
+        return "exit status " + std::to_string(result.exitStatus);
+    }
+    // grep's "no match" is an empty field only when the tool it read from
+    // ran to a good end; after a failed tool it hides that failure.
+    if (result.exitStatus == 1 && !watchedTool.empty() && result.toolStatus != 0) {
+        const std::string how =
+            !result.toolStatus ? " did not report how it ended"
+            : IsSignalStatus(*result.toolStatus)
+                ? " was killed by signal " + std::to_string(*result.toolStatus - kSignalStatus)
+                : " ended with exit status " + std::to_string(*result.toolStatus);
+        return watchedTool + how + ", and grep matched nothing";
+    }
+    return std::string();
+}
+
+// How the command ended, from its shell's report or, without one, from the
+// shell's wait status when the host left that to us.
+void SetEnd(CommandResult& result, const WrappedCommand::Report& report,
+            const std::optional<int>& waitStatus) {
+    if (report.status) {
+        if (IsSignalStatus(*report.status)) {
+            result.outcome = CommandOutcome::Signalled;
+            result.signal = *report.status - kSignalStatus;
+        } else {
+            result.outcome = CommandOutcome::Exited;
+            result.exitStatus = *report.status;
+        }
+    } else if (!waitStatus) {
+        result.outcome = CommandOutcome::Unreported;
+    } else if (WIFSIGNALED(*waitStatus)) {
+        result.outcome = CommandOutcome::Signalled;
+        result.signal = WTERMSIG(*waitStatus);
+    } else {
+        // The shell could not run the wrapper (a syntax error, say).
+        result.outcome = CommandOutcome::Exited;
+        result.exitStatus = WIFEXITED(*waitStatus) ? WEXITSTATUS(*waitStatus) : -1;
+    }
 }
 
 }  // namespace
@@ -162,38 +284,43 @@ std::vector<std::string> TirselFunctions::SanitizedEnvironment(const std::vector
     return kept;
 }
 
-CommandResult TirselFunctions::RunCommand(const std::string& command) {
+CommandResult TirselFunctions::RunCommand(const std::string& command,
+                                          const std::string& watchedTool) {
     CommandResult result;
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
     try {
-        const platform::CommandSettings& settings = platform::CurrentCommandSettings();
         const Clock::time_point deadline = Clock::now() + settings.timeLimit;
-        platform::ChildProcess child(settings.shell, command,
+        platform::ChildProcess child(settings.shell, WrappedCommand::Text(command, watchedTool),
                                      SanitizedEnvironment(HostEnvironment(), settings.searchPath));
         if (!child.Started()) {
-            result.outcome = CommandOutcome::NotStarted;
-            return result;
-        }
-        CommandOutput output(settings.outputLimit);
-        CommandOutcome outcome = ReadOutput(child, output, deadline);
-        child.CloseOutput();
-        if (outcome == CommandOutcome::Exited && !AwaitEnd(child, deadline)) {
-            outcome = CommandOutcome::TimedOut;
-        }
-        // Whatever the shell left in its group goes with it.
-        const int status = child.KillAndReap();
-        if (outcome == CommandOutcome::Exited) {
-            if (WIFEXITED(status)) {
-                result.exitStatus = WEXITSTATUS(status);
-                result.output = output.TakeText();
-            } else {
-                outcome = CommandOutcome::Signalled;
+            result.startError = child.StartError();
+        } else {
+            CommandOutput output(settings.outputLimit);
+            std::string statusText;
+            const Reading reading = ReadOutput(child, output, statusText, deadline);
+            child.CloseOutput();
+            // Whatever the shell left in its group goes with it.
+            const std::optional<int> waitStatus = child.KillAndReap();
+            const WrappedCommand::Report report = WrappedCommand::Parse(statusText);
+            result.outcome = Stopped(reading);
+            if (reading == Reading::Ended) {
+                SetEnd(result, report, waitStatus);
+                result.toolStatus = report.toolStatus;
+                if (result.outcome == CommandOutcome::Exited) {
+                    result.output = output.TakeText();
+                }
             }
         }
-        result.outcome = outcome;
     } catch (const std::bad_alloc&) {
         // The child is killed and reaped by its holder.
         result = CommandResult();
         result.outcome = CommandOutcome::ReadFailed;
+    }
+    try {
+        result.failure = FailureText(result, settings, watchedTool);
+    } catch (const std::bad_alloc&) {
+        result.output.clear();
+        result.failure = "out of memory";  // short enough to fit any string's own buffer
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,12 +9,13 @@ namespace tirsel::kvl::agent::driver::common {
 // How a command ended.
 enum class CommandOutcome {
     Exited,          // exitStatus holds its status
-    NotStarted,      // no pipe, no process (fork or exec failed)
+    NotStarted,      // no pipe, no process (startError holds why)
     Signalled,       // killed by a signal it did not get from us
     TimedOut,        // ran past the time bound
     OutputTooLarge,  // printed more than the output bound
-    OutputHeldOpen,  // the shell ended, but something it left holds its output
+    OutputHeldOpen,  // the command ended, but something it left holds its output
     ReadFailed,      // reading its output failed
+    Unreported,      // its shell ended without a status, and the host reaped it
 };
 
 // A command's standard output (at most one final line feed removed) and how
@@ -21,12 +23,20 @@ enum class CommandOutcome {
 struct CommandResult {
     std::string output;
     CommandOutcome outcome = CommandOutcome::NotStarted;
-    int exitStatus = -1;
+    int exitStatus = -1;  // Exited
+    int signal = 0;       // Signalled
+    int startError = 0;   // NotStarted: the errno value
+    // The watched tool's own status, as its shell reported it.
+    std::optional<int> toolStatus;
+    // Why the command counts as failed, for people ("exit status 2", "timed
+    // out after 30 s"); empty when it does not.
+    std::string failure;
 
     // Whether the command must count as failed: it did not run to its end,
-    // or it exited with status 2 or more. Status 1 is grep's "no match", an
-    // empty field and no failure.
-    bool Failed() const { return outcome != CommandOutcome::Exited || exitStatus >= 2; }
+    // it exited with status 2 or more, or it exited with grep's 1 ("no
+    // match", otherwise an empty field and no failure) after the watched tool
+    // in front of grep had failed.
+    bool Failed() const { return !failure.empty(); }
 };
 
 // Shell command execution and in-place trimming. Stateless; never throws
@@ -41,12 +51,16 @@ public:
     // command printed before exiting with any status is kept.
     static std::string ExecCommand(const std::string& command);
 
-    // Runs `command` as `/bin/sh -c command`: standard input and standard
-    // error are /dev/null, no other descriptor of the host reaches it, the
-    // environment is SanitizedEnvironment's, and it runs in a process group of
-    // its own. Bounded: past 30 s or 64 MiB of output the whole group is
-    // killed and the command counts as failed. Never leaves a process behind.
-    static CommandResult RunCommand(const std::string& command);
+    // Runs `command` through /bin/sh, unchanged, inside WrappedCommand's text:
+    // standard input and standard error are /dev/null, no other descriptor of
+    // the host reaches it, the environment is SanitizedEnvironment's, and it
+    // runs in a process group of its own. Its outcome does not depend on what
+    // the host does with SIGCHLD. Bounded: past 30 s or 64 MiB of output the
+    // whole group is killed and the command counts as failed. Leaves no
+    // process behind. With a `watchedTool`, the first command of the pipeline
+    // `command` is, that tool's own status counts too (see Failed).
+    static CommandResult RunCommand(const std::string& command,
+                                    const std::string& watchedTool = std::string());
 
     // The host's environment as a command sees it: without the loader's and
     // the shell's injection points (LD_*, DYLD_*, BASH_FUNC_*, ENV, BASH_ENV,

@@ -348,7 +348,8 @@ FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
         report.serials = HwHashCalculator().SerialsFromFallback();
     } catch (const common::CommandFailed& e) {
         // A tool that failed leaves its serial unknown: no fingerprint.
-        report.steps.push_back(std::string("a tool did not run to its end: ") + e.what());
+        report.toolFailure = ToolFailure{e.Command(), e.Reason()};
+        report.steps.push_back("a tool failed (" + e.Reason() + "): " + e.Command());
         return report;
     } catch (const std::exception& e) {
         // Otherwise the processor serial's parse of ioreg's registry dump is

@@ -155,6 +155,11 @@ void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out
     } else {
         json["serials"] = nullptr;
     }
+    json["tool_failure"] = nullptr;
+    if (report.toolFailure) {
+        json["tool_failure"] = {{"command", report.toolFailure->command},
+                                {"reason", report.toolFailure->reason}};
+    }
     json["fingerprint"] = report.fingerprint ? Json(*report.fingerprint) : Json(nullptr);
     json["warnings"] = Json::array();
     for (const Warning& warning : report.warnings) {

@@ -1,15 +1,14 @@
 #include "platform/ChildProcess.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace tirsel::kvl::agent::driver::platform {
@@ -57,54 +56,58 @@ private:
     int previous = 0;
 };
 
-int MakePipe(int ends[2]) {
+// The first descriptor the child does not get from us; everything from here
+// up is closed in it.
+constexpr int kFirstClosed = ChildProcess::kStatusDescriptor + 1;
+
+// A pipe, or with `socket` a connected socket pair, close-on-exec.
+int MakeChannel(int ends[2], bool socket) {
 #ifdef __APPLE__
-    // No pipe2 here; the children of this library close every descriptor
-    // they are not given (POSIX_SPAWN_CLOEXEC_DEFAULT) in any case.
-    if (pipe(ends) != 0) {
+    // No pipe2 or SOCK_CLOEXEC here; the children of this library close every
+    // descriptor they are not given (POSIX_SPAWN_CLOEXEC_DEFAULT) in any case.
+    if ((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends)) != 0) {
         return errno;
     }
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     fcntl(ends[1], F_SETFD, FD_CLOEXEC);
     return 0;
 #else
-    return pipe2(ends, O_CLOEXEC) == 0 ? 0 : errno;
+    const int made =
+        socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) : pipe2(ends, O_CLOEXEC);
+    return made == 0 ? 0 : errno;
 #endif
 }
 
-// Every descriptor above standard error is closed in the child.
-int CloseTheRest(posix_spawnattr_t& attributes, posix_spawn_file_actions_t& actions) {
-#if defined(__APPLE__)
-    (void)actions;
-    return posix_spawnattr_setflags(&attributes, POSIX_SPAWN_CLOEXEC_DEFAULT |
-                                                     POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                                     POSIX_SPAWN_SETSIGMASK);
-#elif defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    (void)attributes;
-    return posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#else
-    // Without closefrom: close what is open now. A descriptor another thread
-    // opens without O_CLOEXEC between this listing and the spawn is inherited.
-    (void)attributes;
-    DIR* dir = opendir("/dev/fd");
-    if (dir == nullptr) {
+// `fd` moved above the descriptors the child is given (a host that closed
+// its standard descriptors has pipes there), so that no file action
+// overwrites a descriptor a later one copies from.
+int AboveTheChildsOwn(FileDescriptor& fd) {
+    if (fd.Get() >= kFirstClosed) {
+        return 0;
+    }
+    const int moved = fcntl(fd.Get(), F_DUPFD_CLOEXEC, kFirstClosed);
+    if (moved < 0) {
         return errno;
     }
-    const int listing = dirfd(dir);
-    int result = 0;
-    while (const dirent* entry = readdir(dir)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd > STDERR_FILENO && fd != listing) {
-            result = posix_spawn_file_actions_addclose(&actions, fd);
-            if (result != 0) {
-                break;
-            }
-        }
-    }
-    closedir(dir);
-    return result;
-#endif
+    fd = FileDescriptor(moved);
+    return 0;
 }
+
+// Every descriptor from kFirstClosed up is closed in the child.
+#if defined(__APPLE__)
+constexpr short kCloseTheRest = POSIX_SPAWN_CLOEXEC_DEFAULT;
+int CloseTheRest(posix_spawn_file_actions_t&) {
+    return 0;
+}
+#elif defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+constexpr short kCloseTheRest = 0;
+int CloseTheRest(posix_spawn_file_actions_t& actions) {
+    return posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosed);
+}
+#else
+#error \
+    "no way to close the host's descriptors in the child (POSIX_SPAWN_CLOEXEC_DEFAULT, closefrom)"
+#endif
 
 }  // namespace
 
@@ -127,12 +130,17 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
         return;
     }
     int ends[2];
-    error = MakePipe(ends);
-    if (error != 0) {
+    if ((error = MakeChannel(ends, false)) != 0) {
         return;
     }
     output = FileDescriptor(ends[0]);
-    const FileDescriptor writeEnd(ends[1]);
+    FileDescriptor writeEnd(ends[1]);
+    if ((error = MakeChannel(ends, true)) != 0) {
+        output.Close();
+        return;
+    }
+    status = FileDescriptor(ends[0]);
+    FileDescriptor childStatus(ends[1]);
 
     sigset_t defaults;
     sigfillset(&defaults);
@@ -142,26 +150,31 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
     sigemptyset(&mask);
     posix_spawnattr_t& attr = attributes.attributes;
     posix_spawn_file_actions_t& act = actions.actions;
-    // The order matters: the pipe becomes standard output before /dev/null is
-    // opened over 0 and 2, which may be where the pipe's write end lies.
-    if ((error = posix_spawnattr_setflags(
-             &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK)) != 0 ||
+    const short flags =
+        POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | kCloseTheRest;
+    if ((error = AboveTheChildsOwn(writeEnd)) != 0 ||
+        (error = AboveTheChildsOwn(childStatus)) != 0 ||
+        (error = posix_spawnattr_setflags(&attr, flags)) != 0 ||
         (error = posix_spawnattr_setpgroup(&attr, 0)) != 0 ||
         (error = posix_spawnattr_setsigdefault(&attr, &defaults)) != 0 ||
         (error = posix_spawnattr_setsigmask(&attr, &mask)) != 0 ||
         (error = posix_spawn_file_actions_adddup2(&act, writeEnd.Get(), STDOUT_FILENO)) != 0 ||
+        (error = posix_spawn_file_actions_adddup2(&act, childStatus.Get(), kStatusDescriptor)) !=
+            0 ||
         (error = posix_spawn_file_actions_addopen(&act, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) !=
             0 ||
         (error = posix_spawn_file_actions_addopen(&act, STDERR_FILENO, "/dev/null", O_WRONLY, 0)) !=
             0 ||
-        (error = CloseTheRest(attr, act)) != 0) {
+        (error = CloseTheRest(act)) != 0) {
         output.Close();
+        status.Close();
         return;
     }
     pid_t child = -1;
     error = posix_spawn(&child, shell.c_str(), &act, &attr, argv, envp.data());
     if (error != 0) {
         output.Close();
+        status.Close();
         return;
     }
     pid = child;
@@ -173,37 +186,40 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::HasEnded() const {
-    if (reaped) {
-        return true;
-    }
+bool ChildProcess::StillOurs() const {
     siginfo_t info;
     std::memset(&info, 0, sizeof info);
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
         if (errno != EINTR) {
-            return true;  // no such child any more
+            return false;  // reaped by the host or the kernel: its id is free
         }
     }
-    return info.si_pid != 0;
+    return true;
 }
 
-int ChildProcess::KillAndReap() {
+std::optional<int> ChildProcess::KillAndReap() {
     if (reaped) {
-        return status;
+        return waitStatus;
     }
     const NoCancellation noCancellation;
-    // The shell is not reaped yet, so its pid still names this group.
-    kill(-pid, SIGKILL);
+    // A shell that has not been reaped keeps its pid, and so its group id,
+    // from reuse. It waits on the status channel, so only a signal from
+    // outside ends it early; then a host that reaps children may already
+    // have taken it, and the group is left alone.
+    if (StillOurs()) {
+        kill(-pid, SIGKILL);
+    }
+    status.Close();
     int waited = 0;
     while (waitpid(pid, &waited, 0) < 0) {
         if (errno != EINTR) {
-            waited = SIGKILL;  // not ours to wait for: counts as killed
-            break;
+            reaped = true;  // ECHILD: reaped by the host or the kernel
+            return waitStatus;
         }
     }
     reaped = true;
-    status = waited;
-    return status;
+    waitStatus = waited;
+    return waitStatus;
 }
 
 }  // namespace tirsel::kvl::agent::driver::platform

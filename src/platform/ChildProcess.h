@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,14 +10,23 @@
 
 namespace tirsel::kvl::agent::driver::platform {
 
-// A command run as `shell -c command` through posix_spawn, owned from start
-// to reaping. The child gets /dev/null as standard input and standard error,
-// a pipe as standard output, no other descriptor of the host, default signal
-// handling, an empty signal mask, the given environment and a process group
-// of its own. The destructor kills whatever is left of that group and reaps
-// the shell, so no path leaves a zombie or an orphan behind.
+// A command run as `shell -c text` through posix_spawn, owned from start to
+// reaping. The child gets /dev/null as standard input and standard error, a
+// pipe as standard output, one end of a socket pair as descriptor 3 (the
+// status channel the shell text reports on, see WrappedCommand), no other
+// descriptor of the host, default signal handling, an empty signal mask, the
+// given environment and a process group of its own. The destructor kills
+// whatever is left of that group and reaps the shell.
+//
+// The host may reap the shell itself (SIGCHLD ignored, SA_NOCLDWAIT, a
+// reaping handler or thread), so the wait status is not relied on; the
+// group is signalled only while the shell is known to be this process's
+// child, running or unreaped, which keeps its id from being reused.
 class ChildProcess {
 public:
+    // The descriptor the status channel has in the child.
+    static constexpr int kStatusDescriptor = 3;
+
     ChildProcess(const std::string& shell, const std::string& command,
                  const std::vector<std::string>& environment);
     ~ChildProcess();
@@ -31,22 +41,26 @@ public:
     // The read end of the child's standard output.
     int Output() const { return output.Get(); }
     void CloseOutput() { output.Close(); }
+    // This process's end of the status channel.
+    int Status() const { return status.Get(); }
 
-    // Whether the shell has ended. It stays unreaped, so its process group
-    // cannot be reused until KillAndReap.
-    bool HasEnded() const;
-
-    // Sends SIGKILL to every process still in the child's group, then waits
-    // for the shell and returns its wait status (killed, when it was still
-    // running). Cancellation is held off meanwhile: the wait always completes.
-    int KillAndReap();
+    // Sends SIGKILL to every process still in the child's group, unless the
+    // shell is no longer this process's child; closes the status channel,
+    // which releases a shell that waits on it; and reaps the shell. Returns
+    // its wait status, or nothing when someone else reaped it. Cancellation
+    // is held off meanwhile: the wait always completes.
+    std::optional<int> KillAndReap();
 
 private:
+    // Whether the shell is this process's child, running or unreaped.
+    bool StillOurs() const;
+
     pid_t pid = -1;
     int error = 0;
     bool reaped = false;
-    int status = 0;
+    std::optional<int> waitStatus;
     FileDescriptor output;
+    FileDescriptor status;
 };
 
 }  // namespace tirsel::kvl::agent::driver::platform

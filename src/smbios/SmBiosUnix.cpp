@@ -146,7 +146,7 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
             common::TirselFunctions::RunCommand(firmware::kTableAddressCommand);
         if (run.Failed()) {
             // Not started, killed, past a bound or a real error: no address.
-            steps.push_back("EFI firmware: dmidecode failed");
+            steps.push_back("EFI firmware: dmidecode failed: " + run.failure);
             return result;
         }
         const std::string& output = run.output;

@@ -58,11 +58,15 @@ protected:
     const std::string pids = dir.Path() + "/pids";
 };
 
+// What the call gives: no fingerprint, the healthy machine's, or the one
+// with both system_profiler fields empty (a report without those lines).
+enum class Gives { Nothing, Healthy, EmptyReportFields };
+
 struct ToolCase {
     const char* name;
     const char* tool;
     std::string body;  // "PIDS" stands for a file the processes list themselves in
-    bool fingerprint;
+    Gives gives;
 };
 
 class MisbehavingTool : public HostSafety, public ::testing::WithParamInterface<ToolCase> {};
@@ -78,11 +82,15 @@ TEST_P(MisbehavingTool, GivesNoFingerprintWithinTheBound) {
     }
     const platform::ScopedCommandSettings commands(Settings());
     const FakeMacTools::Machine machine;
-    const std::string healthy = grellan::testing::ReferenceMd5(machine.serial + machine.serial +
-                                                               machine.processorName + " ABCD");
+    const std::string expected =
+        c.gives == Gives::Nothing ? ""
+        : c.gives == Gives::Healthy
+            ? grellan::testing::ReferenceMd5(machine.serial + machine.serial +
+                                             machine.processorName + " ABCD")
+            : grellan::testing::ReferenceMd5(" ABCD");
 
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(Fingerprint(), c.fingerprint ? healthy : "");
+    EXPECT_EQ(Fingerprint(), expected);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
     EXPECT_TRUE(grellan::testing::NoChildLeft());
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
@@ -90,17 +98,27 @@ TEST_P(MisbehavingTool, GivesNoFingerprintWithinTheBound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, MisbehavingTool,
-    ::testing::Values(ToolCase{"HealthyToolsGiveTheFingerprint", "ioreg", "", true},
-                      ToolCase{"NeverExits", "system_profiler", "echo $$ >> PIDS; exec sleep 1000",
-                               false},
-                      ToolCase{"KilledBySignal", "ioreg", "kill -9 $$", false},
-                      ToolCase{"ExitsWithAnError", "ioreg", "echo '<plist/>'; exit 2", false},
-                      ToolCase{"NotFound", "ioreg", "exec grellan-no-such-tool", false},
-                      ToolCase{"GrandchildHoldsItsOutput", "ioreg",
-                               "sleep 1000 & echo $! >> PIDS; echo x", false},
-                      ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", false},
-                      // Reads /dev/null, not the host's input: an empty dump, parsed at once.
-                      ToolCase{"ReadsStandardInput", "ioreg", "cat", false}),
+    ::testing::Values(
+        ToolCase{"HealthyToolsGiveTheFingerprint", "ioreg", "", Gives::Healthy},
+        ToolCase{"NeverExits", "system_profiler", "echo $$ >> PIDS; exec sleep 1000",
+                 Gives::Nothing},
+        ToolCase{"KilledBySignal", "ioreg", "kill -9 $$", Gives::Nothing},
+        ToolCase{"ExitsWithAnError", "ioreg", "echo '<plist/>'; exit 2", Gives::Nothing},
+        ToolCase{"NotFound", "ioreg", "exec grellan-no-such-tool", Gives::Nothing},
+        ToolCase{"GrandchildHoldsItsOutput", "ioreg", "sleep 1000 & echo $! >> PIDS; echo x",
+                 Gives::Nothing},
+        ToolCase{"EndlessOutput", "ioreg", "echo $$ >> PIDS; exec yes", Gives::Nothing},
+        // Reads /dev/null, not the host's input: an empty dump, parsed at once.
+        ToolCase{"ReadsStandardInput", "ioreg", "cat", Gives::Nothing},
+        // grep's "no match" must not hide a system_profiler that failed.
+        ToolCase{"ReportToolKilledBySignal", "system_profiler", "kill -9 $$", Gives::Nothing},
+        ToolCase{"ReportToolFailsSilently", "system_profiler", "exit 1", Gives::Nothing},
+        ToolCase{"ReportToolFailsAfterItsLines", "system_profiler",
+                 "echo '      Processor Name: 8-Core Intel Core i9'\n"
+                 "echo '      Serial Number (system): C02XK0AAJGH5'\nexit 1",
+                 Gives::Healthy},
+        ToolCase{"ReportWithoutTheLines", "system_profiler", "echo 'Hardware:'",
+                 Gives::EmptyReportFields}),
     grellan::testing::CaseName());
 
 TEST_F(HostSafety, ShellThatCannotBeStartedGivesNoFingerprint) {
@@ -219,5 +237,49 @@ TEST_F(HostSafety, CancelledThreadUnwindsAndLeavesNoTool) {
     EXPECT_TRUE(grellan::testing::NoChildLeft());
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
 }
+
+// A real host process per SIGCHLD set-up (tests/business/SignalHost.cpp):
+// whoever reaps the shells, healthy tools give the fingerprint, and a hung
+// tool is still bounded and killed.
+struct SignalSetUpCase {
+    const char* name;
+    const char* mode;
+};
+
+class SignalSetUp : public ::testing::TestWithParam<SignalSetUpCase> {};
+
+TEST_P(SignalSetUp, GivesTheFingerprintAndStillBoundsAHungTool) {
+    if (access("/dev/mem", F_OK) == 0) {
+        GTEST_SKIP() << "/dev/mem exists: the library would scan real memory";
+    }
+    const FakeMacTools tools;
+    const TempDir dir;
+    const std::string pids = dir.Path() + "/pids";
+    const std::string host = "GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() +
+                             ":/usr/bin:/bin' GRELLAN_TEST_TIME_LIMIT_MS=1000 '" +
+                             GRELLAN_SIGNAL_HOST + "' " + GetParam().mode + " '" +
+                             GRELLAN_TESTPATH_LIBRARY + "'";
+    const FakeMacTools::Machine machine;
+    const std::string healthy = grellan::testing::ReferenceMd5(machine.serial + machine.serial +
+                                                               machine.processorName + " ABCD");
+    EXPECT_EQ(grellan::testing::RunShell(host).output, healthy + "\n");
+
+    tools.SetScript("system_profiler", "echo $$ >> '" + pids + "'; exec sleep 1000");
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(grellan::testing::RunShell(host).output, "\n");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    ASSERT_FALSE(ReadFile(pids).empty());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostSafety, SignalSetUp,
+                         ::testing::Values(SignalSetUpCase{"Default", "default"},
+                                           SignalSetUpCase{"SigchldIgnored", "ignore"},
+                                           SignalSetUpCase{"NoChildWait", "nocldwait"},
+                                           SignalSetUpCase{"HandlerReapsEveryChild", "handler"},
+                                           SignalSetUpCase{"ThreadReapsEveryChild", "reaper"}),
+                         [](const ::testing::TestParamInfo<SignalSetUpCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CaseName.h"
@@ -27,6 +28,7 @@ using tirsel::kvl::agent::driver::common::CommandResult;
 using tirsel::kvl::agent::driver::common::TirselFunctions;
 using tirsel::kvl::agent::driver::platform::CommandSettings;
 using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
+using tirsel::kvl::agent::driver::platform::WithToolDirectory;
 using Clock = std::chrono::steady_clock;
 
 struct BoundCase {
@@ -34,7 +36,7 @@ struct BoundCase {
     std::string command;  // "PIDS" stands for a file the processes list themselves in
     CommandOutcome outcome;
     int exitStatus;
-    bool failed;
+    const char* failure;  // why it failed; empty when it did not
 };
 
 class RunCommandBounds : public ::testing::TestWithParam<BoundCase> {};
@@ -60,7 +62,7 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
 
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.exitStatus, c.exitStatus);
-    EXPECT_EQ(result.Failed(), c.failed);
+    EXPECT_EQ(result.failure, c.failure);
     EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
     EXPECT_TRUE(grellan::testing::NoChildLeft());
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
@@ -69,23 +71,26 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, RunCommandBounds,
     ::testing::Values(
-        BoundCase{"ExitZero", "echo $$ > PIDS", CommandOutcome::Exited, 0, false},
-        BoundCase{"GrepNoMatchIsNoFailure", "echo x | grep y", CommandOutcome::Exited, 1, false},
-        BoundCase{"ExitTwoFails", "exit 2", CommandOutcome::Exited, 2, true},
-        BoundCase{"NotFoundFails", "grellan-no-such-tool", CommandOutcome::Exited, 127, true},
-        BoundCase{"KilledBySignal", "kill -9 $$", CommandOutcome::Signalled, -1, true},
-        BoundCase{"NeverExits", "echo $$ > PIDS; sleep 1000", CommandOutcome::TimedOut, -1, true},
+        BoundCase{"ExitZero", "echo $$ > PIDS", CommandOutcome::Exited, 0, ""},
+        BoundCase{"GrepNoMatchIsNoFailure", "echo x | grep y", CommandOutcome::Exited, 1, ""},
+        BoundCase{"ExitTwoFails", "exit 2", CommandOutcome::Exited, 2, "exit status 2"},
+        BoundCase{"NotFoundFails", "grellan-no-such-tool", CommandOutcome::Exited, 127,
+                  "exit status 127"},
+        BoundCase{"KilledBySignal", "kill -9 $$", CommandOutcome::Signalled, -1,
+                  "killed by signal 9"},
+        BoundCase{"NeverExits", "echo $$ > PIDS; sleep 1000", CommandOutcome::TimedOut, -1,
+                  "timed out after 1 s"},
         BoundCase{"ClosesItsOutputAndStays", "echo $$ > PIDS; exec >&-; sleep 1000",
-                  CommandOutcome::TimedOut, -1, true},
+                  CommandOutcome::TimedOut, -1, "timed out after 1 s"},
         BoundCase{"GrandchildHoldsTheOutput", "sleep 1000 & echo $! > PIDS; echo partial",
-                  CommandOutcome::OutputHeldOpen, -1, true},
+                  CommandOutcome::OutputHeldOpen, -1, "output held open by a leftover process"},
         BoundCase{"DetachedGrandchildIsKilled", "sleep 1000 >/dev/null & echo $! > PIDS",
-                  CommandOutcome::Exited, 0, false},
-        BoundCase{"EndlessOutput", "echo $$ > PIDS; yes", CommandOutcome::OutputTooLarge, -1, true},
+                  CommandOutcome::Exited, 0, ""},
+        BoundCase{"EndlessOutput", "echo $$ > PIDS; yes", CommandOutcome::OutputTooLarge, -1,
+                  "output over 1 MiB"},
         BoundCase{"OneByteTooMany", "head -c 1048577 /dev/zero", CommandOutcome::OutputTooLarge, -1,
-                  true},
-        BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0,
-                  false}),
+                  "output over 1 MiB"},
+        BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0, ""}),
     grellan::testing::CaseName());
 
 TEST(RunCommandStart, AShellThatCannotBeStartedIsAFailure) {
@@ -94,9 +99,62 @@ TEST(RunCommandStart, AShellThatCannotBeStartedIsAFailure) {
     const ScopedCommandSettings scoped(settings);
     const CommandResult result = TirselFunctions::RunCommand("echo hi");
     EXPECT_EQ(result.outcome, CommandOutcome::NotStarted);
-    EXPECT_TRUE(result.Failed());
+    EXPECT_EQ(result.failure, "could not start: No such file or directory");
     EXPECT_EQ(result.output, "");
 }
+
+// The wrapper with each shell macOS may have as /bin/sh (dash, bash in POSIX
+// mode, zsh in sh emulation: each run under the name sh), wherever found:
+// grep's "no match" hides no failure of the system_profiler in front of it.
+struct PipelineCase {
+    const char* name;
+    const char* tool;  // the fake system_profiler's script
+    std::string output;
+    const char* failure;
+};
+
+class PipelineUnderShell : public ::testing::TestWithParam<std::tuple<const char*, PipelineCase>> {
+};
+
+TEST_P(PipelineUnderShell, ReportsTheToolInFrontOfGrep) {
+    const std::string shell = std::string("/usr/bin/") + std::get<0>(GetParam());
+    const PipelineCase& c = std::get<1>(GetParam());
+    if (access(shell.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << shell << " is not installed";
+    }
+    const TempDir tools;
+    tools.WriteScript("system_profiler", c.tool);
+    ASSERT_EQ(symlink(shell.c_str(), (tools.Path() + "/sh").c_str()), 0);
+    CommandSettings settings = WithToolDirectory(tools.Path());
+    settings.shell = tools.Path() + "/sh";
+    const ScopedCommandSettings scoped(settings);
+
+    const CommandResult result = TirselFunctions::RunCommand(
+        "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"", "system_profiler");
+    EXPECT_EQ(result.output, c.output);
+    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shells, PipelineUnderShell,
+    ::testing::Combine(
+        ::testing::Values("dash", "bash", "zsh"),
+        ::testing::Values(
+            PipelineCase{"KilledBySignal", "kill -9 $$", "",
+                         "system_profiler was killed by signal 9, and grep matched nothing"},
+            PipelineCase{"ExitOneWithoutOutput", "exit 1", "",
+                         "system_profiler ended with exit status 1, and grep matched nothing"},
+            PipelineCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1",
+                         "Serial Number: A1", ""},
+            PipelineCase{"ExitZeroWithoutTheLine", "echo Hardware:", "", ""},
+            // The status channel is not the tool's to write to.
+            PipelineCase{"ToolGetsNoStatusChannel",
+                         "echo 'Serial Number: A1'; test -e /dev/fd/3 && echo 'Serial Number: 3'",
+                         "Serial Number: A1", ""})),
+    [](const ::testing::TestParamInfo<std::tuple<const char*, PipelineCase>>& info) {
+        return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
 
 // Restores one of the host's standard descriptors after the test replaced it.
 class SavedDescriptor {

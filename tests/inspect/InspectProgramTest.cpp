@@ -185,15 +185,20 @@ TEST(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     const std::string& out = result.output;
     const std::size_t absent = out.find("/dev/mem is absent");
     const std::size_t service = out.find("no AppleSMBIOS service");
-    // No ioreg on the fixed search path: the registry dump command fails.
+    // No system_profiler on the fixed search path: grep's "no match" does not
+    // hide that, and the reason is printed.
+    const std::string reason =
+        "system_profiler ended with exit status 127, and grep matched nothing";
     const std::size_t parse =
-        out.find("a tool did not run to its end: command failed: ioreg -a  -l -p IODeviceTree");
+        out.find("a tool failed (" + reason + "): system_profiler SPHardwareDataType | grep");
     ASSERT_NE(absent, std::string::npos) << out;
     ASSERT_NE(service, std::string::npos) << out;
     ASSERT_NE(parse, std::string::npos) << out;
     EXPECT_LT(absent, service);
     EXPECT_LT(service, parse);
     EXPECT_NE(out.find("fingerprint: none"), std::string::npos);
+    const nlohmann::json json = Json(RunShell(Inspect("--json 2>/dev/null")));
+    EXPECT_EQ(json["tool_failure"]["reason"], reason);
     const ProcessResult probe =
         RunShell("PATH=/usr/bin:/bin '" + kBin + "/grellanprobe' 2>/dev/null");
     EXPECT_EQ(probe.output, "unable to compute hardware hash!\n");

@@ -1,7 +1,9 @@
 // Linked only into the test builds of the library and of grellaninspect that
 // the process-level tests run: at load time, installs the directories in
 // GRELLAN_TEST_SEARCH_PATH as the tool search path, so a probe run as its own
-// process finds the fake tools. The shipped library has no such hook.
+// process finds the fake tools, and GRELLAN_TEST_TIME_LIMIT_MS, when set, as
+// the bound of one command. The shipped library has no such hook.
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/CommandSettings.h"
@@ -16,6 +18,10 @@ struct InstallFromEnvironment {
         if (path != nullptr && *path != '\0') {
             static platform::CommandSettings settings;
             settings.searchPath = path;
+            const char* limit = std::getenv("GRELLAN_TEST_TIME_LIMIT_MS");
+            if (limit != nullptr && *limit != '\0') {
+                settings.timeLimit = std::chrono::milliseconds(std::atol(limit));
+            }
             platform::ExchangeCommandSettings(&settings);
         }
     }

@@ -1,0 +1,71 @@
+#include "common/WrappedCommand.h"
+
+#include <cstddef>
+
+#include "platform/ChildProcess.h"
+
+namespace tirsel::kvl::agent::driver::common {
+
+namespace {
+
+// A status from 0 to 255 written in decimal, or nothing.
+std::optional<int> StatusNumber(const std::string& text) {
+    if (text.empty() || text.size() > 3) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value <= 255 ? std::optional<int>(value) : std::nullopt;
+}
+
+}  // namespace
+
+std::string WrappedCommand::Text(const std::string& command, const std::string& watchedTool) {
+    const std::string fd = std::to_string(platform::ChildProcess::kStatusDescriptor);
+    std::string text;
+    if (!watchedTool.empty()) {
+        // The subshell keeps the channel for this function; the tool and the
+        // processes it leaves never get it.
+        text += watchedTool + "() { command " + watchedTool + " \"$@\" " + fd +
+                ">&-; set -- \"$?\"; echo \"t $1\" >&" + fd + "; return \"$1\"; }\n";
+    }
+    // The command on lines of its own, so nothing it ends with (a comment, a
+    // trailing '&') reaches the wrapper's own text.
+    text += "(\n" + command + "\n)";
+    if (watchedTool.empty()) {
+        text += " " + fd + ">&-";
+    }
+    text += "\nset -- \"$?\"\nexec >&-\necho \"e $1\" >&" + fd + "\nread -r grellan_hold <&" + fd +
+            "\n";
+    return text;
+}
+
+WrappedCommand::Report WrappedCommand::Parse(const std::string& text) {
+    Report report;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            break;  // an unfinished line says nothing yet
+        }
+        const std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        if (line.size() < 3 || line[1] != ' ') {
+            continue;
+        }
+        const std::optional<int> number = StatusNumber(line.substr(2));
+        if (line[0] == 'e' && number) {
+            report.status = number;
+        } else if (line[0] == 't' && number) {
+            report.toolStatus = number;
+        }
+    }
+    return report;
+}
+
+}  // namespace tirsel::kvl::agent::driver::common

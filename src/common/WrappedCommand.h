@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tirsel::kvl::agent::driver::common {
+
+// The shell text a command runs in, and what that shell reports back.
+//
+// Why a wrapper: the host owns SIGCHLD. A host that ignores it (or sets
+// SA_NOCLDWAIT) has the kernel reap the library's shells, and one that reaps
+// every child itself (a handler, a thread looping on waitpid(-1)) may take a
+// shell's status first; either way waitpid cannot tell how a command ended,
+// and once the shell is reaped its process-group id may name someone else's
+// group. The shell itself runs with default dispositions, so its own wait
+// always works: the wrapper runs the command text, unchanged, in a subshell,
+// writes the subshell's status to the status channel (descriptor 3, closed
+// for the command so no tool and no leftover holds it), closes its standard
+// output, and then blocks reading that channel until the library closes it.
+// Until then the shell is alive and the group id provably the library's, so
+// killing the group is safe. This works the same with dash, bash in POSIX
+// mode and zsh as sh, and needs no Linux- or macOS-only process handles.
+class WrappedCommand {
+public:
+    WrappedCommand() = delete;
+
+    // The `/bin/sh -c` text around `command`. With a `watchedTool` (the first
+    // command of the pipeline `command` holds), a shell function of that name
+    // runs the real tool through `command`, with the status channel closed,
+    // and reports the tool's own status as well: a pipeline's status is only
+    // its last command's.
+    static std::string Text(const std::string& command, const std::string& watchedTool);
+
+    // What the shell wrote to the status channel.
+    struct Report {
+        std::optional<int> status;      // the command's status ("e N")
+        std::optional<int> toolStatus;  // the watched tool's last status ("t N")
+    };
+    static Report Parse(const std::string& text);
+};
+
+}  // namespace tirsel::kvl::agent::driver::common

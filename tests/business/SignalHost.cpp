@@ -1,0 +1,77 @@
+// A host as agent daemons and language runtimes set themselves up: SIGCHLD
+// handled as argv[1] says ("default", "ignore", "nocldwait", "handler": a
+// handler that reaps every child, "reaper": a thread looping on
+// waitpid(-1)); then it loads libgrellan by path (argv[2]), calls
+// GetHardwareHash once and prints the result on a line.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "grellan/grellan.h"
+
+namespace {
+
+void ReapEverything(int) {
+    const int saved = errno;
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    errno = saved;
+}
+
+bool SetUp(const char* mode) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_DFL;
+    if (std::strcmp(mode, "default") == 0) {
+        return true;
+    }
+    if (std::strcmp(mode, "ignore") == 0) {
+        action.sa_handler = SIG_IGN;
+    } else if (std::strcmp(mode, "nocldwait") == 0) {
+        action.sa_flags = SA_NOCLDWAIT;
+    } else if (std::strcmp(mode, "handler") == 0) {
+        action.sa_handler = ReapEverything;
+        action.sa_flags = SA_RESTART;
+    } else if (std::strcmp(mode, "reaper") == 0) {
+        std::thread([] {
+            while (true) {
+                if (waitpid(-1, nullptr, 0) < 0) {
+                    usleep(1000);  // no child right now
+                }
+            }
+        }).detach();
+        return true;
+    } else {
+        return false;
+    }
+    return sigaction(SIGCHLD, &action, nullptr) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || !SetUp(argv[1])) {
+        std::fprintf(stderr,
+                     "usage: signal_host default|ignore|nocldwait|handler|reaper LIBRARY\n");
+        return 2;
+    }
+    void* library = dlopen(argv[2], RTLD_NOW);
+    if (library == nullptr) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return 1;
+    }
+    auto* getHash = reinterpret_cast<GetHardwareHashFn>(dlsym(library, "GetHardwareHash"));
+    if (getHash == nullptr) {
+        return 1;
+    }
+    char hash[33];
+    getHash(hash, sizeof hash);
+    std::printf("%s\n", hash);
+    return 0;
+}
