@@ -68,9 +68,9 @@ std::string SerialLoader::GetChassisSerial() {
 std::string SerialLoader::GetProcessorSerial() {
     std::string serial = ProcessComand(kProcessorNameCommand);
     serial += ' ';
-    const std::string dump = OutputOrThrow(kRegistryDumpCommand);
     boost::property_tree::ptree tree;
-    common::MacXMLToJSONParser parser(dump, tree);
+    // The parser takes the dump over and reads it where the command left it.
+    common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand), tree);
     parser.Parse("plist");
     // Without a chip identifier the processor serial is the name and a blank.
     const auto chip = parser.SearchNode(tree, "unique-chip-id");
