@@ -258,8 +258,8 @@ std::size_t StartOfKeptLines(const std::string& text) {
     return line;
 }
 
-// Moves the bytes of [from, to) but its line feeds to `out` (at most `from`);
-// returns the end of what was moved.
+// Moves the bytes of [from, to) but its line feeds to `out`, which lies at or
+// before `from`; returns the end of what was moved.
 char* MoveWithoutLineFeeds(const char* from, const char* to, char* out) {
     while (from != to) {
         const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(to - from));
@@ -950,13 +950,11 @@ MacXMLToJSONParser::MacXMLToJSONParser(const std::string& text, pt::ptree& outpu
     Read();
 }
 
-MacXMLToJSONParser::MacXMLToJSONParser(std::string&& text, pt::ptree& output)
-    : text(std::move(text)), output(output) {
-    PrepareInPlace(this->text);
+MacXMLToJSONParser::MacXMLToJSONParser(std::string&& dump, pt::ptree& output)
+    : text(std::move(dump)), output(output) {
+    PrepareInPlace(text);
     Read();
 }
-
-MacXMLToJSONParser::~MacXMLToJSONParser() = default;
 
 void MacXMLToJSONParser::Read() {
     // The reader stops at the first zero byte, the end of the text at the latest.

@@ -22,9 +22,6 @@ public:
     MacXMLToJSONParser(const std::string& text, boost::property_tree::ptree& output);
     // The same, preparing and reading the text in its own buffer, without a copy.
     MacXMLToJSONParser(std::string&& text, boost::property_tree::ptree& output);
-    ~MacXMLToJSONParser();
-    MacXMLToJSONParser(const MacXMLToJSONParser&) = delete;
-    MacXMLToJSONParser& operator=(const MacXMLToJSONParser&) = delete;
 
     // Converts the node at `path` and appends it to the output tree as "array".
     void Parse(const std::string& path);
