@@ -7,9 +7,9 @@
 
 namespace grellan::testing {
 
-// The property-list conversion as the library made it up to version 1.x:
-// read_xml builds the generic XML tree of the whole text, which is then
-// converted. Kept as the reference the library's conversion must match in
+// The property-list conversion as the library made it before it converted
+// the text as it reads it: read_xml builds the generic XML tree of the whole
+// text, which is then converted. Kept as the reference the library's conversion must match in
 // every result and every error (PlistOutcome, the differential fuzzer).
 class ReadXmlPlistParser {
 public:
