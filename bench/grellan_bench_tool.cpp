@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         boost::property_tree::ptree tree;
-        tirsel::kvl::agent::driver::common::MacXMLToJSONParser parser(dump, tree);
+        // Handed over as the fallback hands over the command output.
+        tirsel::kvl::agent::driver::common::MacXMLToJSONParser parser(std::move(dump), tree);
         parser.Parse("plist");
         const auto found = parser.SearchNode(tree, "unique-chip-id");
         std::cout << (found ? found->data() : std::string("(not found)")) << "\n";
