@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "MemoryImage.h"
+#include "RegistryDumps.h"
 #include "TableBuilder.h"
 
 namespace grellan::bench {
@@ -103,59 +104,7 @@ std::string BenchInputs::Base64Text(std::size_t size) {
 }
 
 std::string BenchInputs::RegistryDump(std::size_t size) {
-    std::string out =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-        "<plist version=\"1.0\">\n<dict>\n";
-    std::size_t entry = 0;
-    // One device node with its properties and a few children, `depth` deep.
-    auto node = [&out, &entry](auto&& self, int depth, const std::string& indent) -> void {
-        const std::string id = std::to_string(entry++);
-        out += indent + "<key>IOObjectClass</key>\n" + indent + "<string>IOService</string>\n";
-        out += indent + "<key>IORegistryEntryID</key>\n" + indent + "<integer>" +
-               std::to_string(4294967296ULL + entry) + "</integer>\n";
-        out += indent + "<key>IOObjectRetainCount</key>\n" + indent + "<integer>" +
-               std::to_string(entry % 17) + "</integer>\n";
-        out += indent + "<key>name</key>\n" + indent + "<data>\n" + indent + "ZGV2aWNlLQ" + "==\n" +
-               indent + "</data>\n";
-        out += indent + "<key>compatible</key>\n" + indent + "<data>\n" + indent +
-               "YXBwbGUsZGV2aWNlLXR5cGUtMQBhcHBsZSxnZW5lcmljAA==\n" + indent + "</data>\n";
-        out += indent + "<key>IOName</key>\n" + indent + "<string>device-" + id + "</string>\n";
-        out += indent + "<key>IOBusyInterest</key>\n" + indent +
-               "<string>IOCommand is not serializable</string>\n";
-        out += indent + "<key>reg</key>\n" + indent + "<data>\n" + indent +
-               "AAAAAAEAAAAAAAAAAEAAAAAAAAA=\n" + indent + "</data>\n";
-        out += indent + "<key>IOPowerManagement</key>\n" + indent + "<dict>\n" + indent +
-               "\t<key>CurrentPowerState</key>\n" + indent + "\t<integer>2</integer>\n" + indent +
-               "\t<key>DevicePowerState</key>\n" + indent + "\t<integer>2</integer>\n" + indent +
-               "\t<key>CapabilityFlags</key>\n" + indent + "\t<integer>32768</integer>\n" + indent +
-               "\t<key>IsUsable</key>\n" + indent + "\t<true/>\n" + indent + "</dict>\n";
-        if (depth > 0) {
-            out += indent + "<key>IORegistryEntryChildren</key>\n" + indent + "<array>\n";
-            for (int child = 0; child < 3; ++child) {
-                out += indent + "\t<dict>\n";
-                self(self, depth - 1, indent + "\t\t");
-                out += indent + "\t</dict>\n";
-            }
-            out += indent + "</array>\n";
-        }
-    };
-    out += "\t<key>IORegistryEntryChildren</key>\n\t<array>\n";
-    while (out.size() < size) {
-        out += "\t\t<dict>\n";
-        node(node, 4, "\t\t\t");
-        out += "\t\t</dict>\n";
-    }
-    // The key the fallback looks for sits near the end of the dump.
-    out +=
-        "\t\t<dict>\n\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformDevice</string>\n"
-        "\t\t\t<key>unique-chip-id</key>\n\t\t\t<data>\n\t\t\tAQIDBAUGBwg=\n\t\t\t</data>\n"
-        "\t\t</dict>\n";
-    out +=
-        "\t</array>\n\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
-        "</dict>\n</plist>\n";
-    return out;
+    return grellan::testing::DenseRegistryDump(size);
 }
 
 }  // namespace grellan::bench

@@ -84,9 +84,9 @@ std::string SerialLoader::GetProcessorSerial() {
 SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     ProcessorSerial serial;
     serial.name = ProcessComand(kProcessorNameCommand);
-    const std::string dump = OutputOrThrow(kRegistryDumpCommand, std::string());
     boost::property_tree::ptree tree;
-    common::MacXMLToJSONParser parser(dump, tree);
+    // The parser takes the dump over and reads it where the command left it.
+    common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand, std::string()), tree);
     parser.Parse("plist");
     // Without a chip identifier the processor serial is the name and a blank.
     const auto chip = parser.SearchNode(tree, "unique-chip-id");

@@ -2,6 +2,7 @@
 
 #include <boost/optional.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,8 @@ public:
     // Throws xml_parser_error on malformed XML and std::logic_error
     // "XML nesting too deep" for elements deeper than kMaxNestingDepth.
     MacXMLToJSONParser(const std::string& text, boost::property_tree::ptree& output);
+    // The same, preparing and reading the text in its own buffer, without a copy.
+    MacXMLToJSONParser(std::string&& text, boost::property_tree::ptree& output);
 
     // Converts the node at `path` and appends it to the output tree as "array".
     void Parse(const std::string& path);
@@ -33,6 +36,15 @@ public:
     void LoadXMLData(const boost::property_tree::ptree& dict, boost::property_tree::ptree& target);
 
 private:
+    void Read();
+    void ReadDocument();
+
+    // The prepared text and a final zero byte. It is converted as it is read
+    // (no tree of the whole document is built) unless it holds something only
+    // Boost's XML reader handles exactly (malformed XML among others); then the
+    // reader's generic tree is built as read_xml builds it, and converted.
+    std::string text;
+    bool readDirectly = true;
     boost::property_tree::ptree document;
     boost::property_tree::ptree& output;
 };

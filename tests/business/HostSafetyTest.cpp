@@ -20,7 +20,9 @@
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
+#include "HostPeak.h"
 #include "Processes.h"
+#include "RegistryDumps.h"
 #include "RegistryStandIn.h"
 #include "TempDir.h"
 #include "business/HwHashCalculator.h"
@@ -162,6 +164,32 @@ TEST_F(HostSafety, GigabyteOfOutputKeepsHostMemoryBounded) {
     EXPECT_LT(peakKiB, 200L * 1024) << text;
     EXPECT_NE(text.find(" []"), std::string::npos) << text;
     std::printf("host peak: %ld KiB\n", peakKiB);
+}
+
+// A valid registry dump just under the output bound: the host (a child
+// process) peaks at less than four times the dump above where it stood.
+TEST_F(HostSafety, LargeRegistryDumpKeepsHostPeakUnderFourTimesItsSize) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's own memory would be measured";
+#endif
+    std::size_t size = 0;
+    {
+        const std::string dump = grellan::testing::RealisticRegistryDump(std::size_t{57} << 20);
+        size = dump.size();
+        tools.SetRegistryDump(dump);
+    }
+    const platform::ScopedCommandSettings commands(platform::WithToolDirectory(tools.Directory()));
+    const grellan::testing::HostRun run = grellan::testing::RunInHost(Fingerprint);
+    if (run.peakBytes < 0) {
+        GTEST_SKIP() << "no peak resident size on this system";
+    }
+    const FakeMacTools::Machine machine;
+    // The dump's chip identifier decodes to no printable run.
+    EXPECT_EQ(run.result, grellan::testing::ReferenceMd5(machine.serial + machine.serial +
+                                                         machine.processorName + " "));
+    EXPECT_LT(run.peakBytes, 4 * static_cast<long long>(size));
+    std::printf("dump %zu bytes, host peak %lld bytes above its baseline (%.2f times)\n", size,
+                run.peakBytes, static_cast<double>(run.peakBytes) / static_cast<double>(size));
 }
 
 // A host whose threads take signals through a handler without SA_RESTART

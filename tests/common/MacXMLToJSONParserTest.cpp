@@ -10,6 +10,10 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "FakeMacTools.h"
+#include "PlistOutcome.h"
 
 #include "CaseName.h"
 
@@ -376,6 +380,65 @@ TEST(MacXMLToJSONParserTest, RejectsDeepDocumentsOnASmallStack) {
     pthread_attr_destroy(&attributes);
     EXPECT_EQ(message, "XML nesting too deep");
 }
+
+struct SameAsReadXmlCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> paths = {"plist"};
+};
+
+class SameAsReadXml : public ::testing::TestWithParam<SameAsReadXmlCase> {};
+
+// Every result and every error is the one the read_xml-based conversion gave,
+// whether the parser copies the text or takes it over.
+TEST_P(SameAsReadXml, InResultAndError) {
+    using grellan::testing::PlistConverter;
+    using grellan::testing::PlistOutcome;
+    const SameAsReadXmlCase& c = GetParam();
+    const std::string expected = PlistOutcome(PlistConverter::kReadXml, c.text, c.paths);
+    EXPECT_EQ(PlistOutcome(PlistConverter::kLibraryCopy, c.text, c.paths), expected);
+    EXPECT_EQ(PlistOutcome(PlistConverter::kLibraryInPlace, c.text, c.paths), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, SameAsReadXml,
+    ::testing::Values(
+        SameAsReadXmlCase{"Entities", Plist("<dict><key>a&amp;b</key><string>&lt;&gt;&quot;&apos;"
+                                            "&amp &unknown; &</string></dict>")},
+        SameAsReadXmlCase{"NumericReference", Plist("<array><string>&#65;&#x42;</string></array>")},
+        SameAsReadXmlCase{"BadNumericReference", Plist("<array><string>&#65</string></array>")},
+        SameAsReadXmlCase{"EntityInAttribute",
+                          "<plist version=\"a&amp;b\"><string/></plist>",
+                          {"plist.<xmlattr>"}},
+        SameAsReadXmlCase{"CdataAndTextJoined",
+                          Plist("<dict><key>k<![CDATA[<x>]]>y</key><string>v</string></dict>")},
+        SameAsReadXmlCase{
+            "CopiedElementKeepsItsTree",
+            Plist("<array><string a='1' b=\"2\">x<i>y</i><!--c-->z</string></array>")},
+        SameAsReadXmlCase{"MarkupBetweenEntries",
+                          "<?xml version=\"1.0\"?><!DOCTYPE p [<!ELEMENT [x]>]><!x><?pi a?>"
+                          "<!--top--><plist><dict><?pi?><!x><key>k</key><?pi?><true/></dict>"
+                          "</plist>"},
+        SameAsReadXmlCase{"LineFeedFromAReferenceCountsInTheErrorLine",
+                          Plist("<string>&#10;&#x0A;</string><dict>")},
+        SameAsReadXmlCase{"ErrorAfterAnEntity", Plist("<string>&amp;</string></x") + "<"},
+        SameAsReadXmlCase{"ZeroByteEndsTheText", std::string("<plist><true/></plist>\0<", 24)},
+        SameAsReadXmlCase{"ZeroByteInsideAnElement", std::string("<plist>\0</plist>", 16)},
+        SameAsReadXmlCase{"ClosingTagNamesAreNotChecked", "<plist><array></dict></x>"},
+        SameAsReadXmlCase{"SeveralRootsFirstMatches",
+                          "<plist><true/></plist><plist><false/></plist>"},
+        SameAsReadXmlCase{"Paths",
+                          Plist("<dict><key>k</key><string>v</string></dict><!--c-->"),
+                          {"", "plist.dict", "plist.", "plist..dict", "plist.dict.key", "x",
+                           "plist.<xmlcomment>", "plist"}},
+        SameAsReadXmlCase{
+            "PathThroughAnEmptyElement", "<plist><a/></plist>", {"plist.a.b", "plist.a"}},
+        SameAsReadXmlCase{"AttributeErrors", "<plist a=1/>"},
+        SameAsReadXmlCase{"UnclosedComment", Plist("<!-- x")},
+        SameAsReadXmlCase{"RegistryDump", grellan::testing::FakeMacTools::RegistryDump({})}),
+    [](const ::testing::TestParamInfo<SameAsReadXmlCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace tirsel::kvl::agent::driver::common
