@@ -263,13 +263,40 @@ in this run). dmidecode is one small C program.{crypto_note}
 A host loads the library once, so the in-process figures are the library's own
 cost.
 
-Where the parse goes: the property tree that `boost::property_tree::read_xml`
-builds (flags 0, kept for later conversions) and the converted tree hold
-several times the dump's size; while reading, Boost also keeps its own copy of
-the text and its XML node pool. Not measured by this script: on 2026-12-08
-(for the first report, commit 9ce7c17, on a 2-CPU AMD EPYC machine) the
-read tree held about 43 MB for a 5 MB dump and the converted tree about 22 MB
-more, and a separate program doing nothing but `read_xml` on the same text
-peaked at 90 MiB and took about 88 ms, our own work around it (preparing and
-depth-checking the text, converting, searching) about 20 ms. So the 8-times
-target cannot be met while the document is read into that tree.""")
+""")
+
+# The host's peak over one registry dump conversion, as the fallback runs it:
+# a fake ioreg prints the dump through the command runner, and each parser
+# converts it from "plist" and searches it, in a forked host of its own.
+memory = []
+for kind in ("dense", "realistic"):
+    for mib in (5, 57):
+        text = output([os.path.join(bin_dir, "grellan_bench_tool"), "memory", kind, str(mib)])
+        for line in text.splitlines():
+            m = re.match(r"(\S+) (\S+) dump ([0-9.]+) MiB: host peak ([0-9.]+) MiB above "
+                         r"baseline, ([0-9.]+) times", line)
+            if m:
+                memory.append(m.groups())
+print()
+print("## Registry dump memory")
+print()
+print("From `grellan_bench_tool memory KIND MIB` in this run: the peak resident size (VmHWM) of a "
+      "forked host above its resident size just before the work, while a fake `ioreg` prints the "
+      "dump through the library's command runner and the output is converted from \"plist\" and "
+      "searched for \"unique-chip-id\", as the fallback does. \"read_xml\" is the conversion "
+      "through Boost's generic XML tree that the library used before (kept in `tests/support` as "
+      "the tests' reference), \"library\" the current one. Dense is the benchmark's dump, "
+      "realistic one whose bytes are mostly Base64 data properties.")
+print()
+print("| dump | size | read_xml peak | library peak |")
+print("|---|---:|---:|---:|")
+rows = {}
+for name, kind, size, peak, times in memory:
+    rows.setdefault((kind, size), {})[name] = f"{float(peak):.1f} MiB ({float(times):.1f} times)"
+for (kind, size), by_name in rows.items():
+    print(f"| {kind} | {size} MiB | {by_name.get('read_xml', '-')} | {by_name.get('library', '-')} |")
+print()
+print("""What the library keeps is the dump itself (once: it is converted where the
+command runner collected it) and the converted tree that `Parse` hands back,
+which holds a copy of every value and a node per entry; on the dense dump that
+tree alone is several times the dump.""")
