@@ -261,9 +261,7 @@ the shared libraries it needs ({", ".join(needed) or "none"}, from `readelf -d`
 in this run). dmidecode is one small C program.{crypto_note}
 
 A host loads the library once, so the in-process figures are the library's own
-cost.
-
-""")
+cost.""")
 
 # The host's peak over one registry dump conversion, as the fallback runs it:
 # a fake ioreg prints the dump through the command runner, and each parser
