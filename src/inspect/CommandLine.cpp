@@ -128,7 +128,7 @@ CommandLine CommandLine::Parse(int argc, const char* const* argv) {
             code == 'h' ? 0 : static_cast<std::size_t>(code - kFirstLongCode);
         const std::string name = kOptions[option].name;
         if (line.Has(name)) {
-            throw Error("option '--" + name + "' cannot be specified more than once");
+            throw Error("option '--" + name + "' cannot be given more than once");
         }
         line.values[name] = kOptions[option].takesValue ? optarg : "";
     }

@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
             "ValueForAFlag", {"--json=yes"}, "option '--json' does not take any arguments", {}, ""},
         ParseCase{"Repeated",
                   {"-h", "--help"},
-                  "option '--help' cannot be specified more than once",
+                  "option '--help' cannot be given more than once",
                   {},
                   ""}),
     [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
