@@ -23,17 +23,50 @@ std::string DataLines(std::size_t bytes, const std::string& indent, std::uint32_
     return text + "\n";
 }
 
-}  // namespace
-
-std::string DenseRegistryDump(std::size_t size) {
-    std::string out =
+// A dump of at least `size` bytes: top-level device nodes, each `depth`
+// levels of three children deep, whose own properties `properties(indent)`
+// appends to `out`, then the node holding the chip identifier near the end.
+template <typename Properties>
+std::string Dump(std::string& out, std::size_t size, int depth, Properties properties) {
+    out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
         "<plist version=\"1.0\">\n<dict>\n";
+    auto node = [&](auto&& self, int level, const std::string& indent) -> void {
+        properties(indent);
+        if (level > 0) {
+            out += indent + "<key>IORegistryEntryChildren</key>\n" + indent + "<array>\n";
+            for (int child = 0; child < 3; ++child) {
+                out += indent + "\t<dict>\n";
+                self(self, level - 1, indent + "\t\t");
+                out += indent + "\t</dict>\n";
+            }
+            out += indent + "</array>\n";
+        }
+    };
+    out += "\t<key>IORegistryEntryChildren</key>\n\t<array>\n";
+    while (out.size() < size) {
+        out += "\t\t<dict>\n";
+        node(node, depth, "\t\t\t");
+        out += "\t\t</dict>\n";
+    }
+    out +=
+        "\t\t<dict>\n\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformDevice</string>\n"
+        "\t\t\t<key>unique-chip-id</key>\n\t\t\t<data>\n\t\t\tAQIDBAUGBwg=\n\t\t\t</data>\n"
+        "\t\t</dict>\n";
+    out +=
+        "\t</array>\n\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
+        "</dict>\n</plist>\n";
+    return std::move(out);
+}
+
+}  // namespace
+
+std::string DenseRegistryDump(std::size_t size) {
+    std::string out;
     std::size_t entry = 0;
-    // One device node with its properties and a few children, `depth` deep.
-    auto node = [&out, &entry](auto&& self, int depth, const std::string& indent) -> void {
+    return Dump(out, size, 4, [&out, &entry](const std::string& indent) {
         const std::string id = std::to_string(entry++);
         out += indent + "<key>IOObjectClass</key>\n" + indent + "<string>IOService</string>\n";
         out += indent + "<key>IORegistryEntryID</key>\n" + indent + "<integer>" +
@@ -54,39 +87,11 @@ std::string DenseRegistryDump(std::size_t size) {
                "\t<key>DevicePowerState</key>\n" + indent + "\t<integer>2</integer>\n" + indent +
                "\t<key>CapabilityFlags</key>\n" + indent + "\t<integer>32768</integer>\n" + indent +
                "\t<key>IsUsable</key>\n" + indent + "\t<true/>\n" + indent + "</dict>\n";
-        if (depth > 0) {
-            out += indent + "<key>IORegistryEntryChildren</key>\n" + indent + "<array>\n";
-            for (int child = 0; child < 3; ++child) {
-                out += indent + "\t<dict>\n";
-                self(self, depth - 1, indent + "\t\t");
-                out += indent + "\t</dict>\n";
-            }
-            out += indent + "</array>\n";
-        }
-    };
-    out += "\t<key>IORegistryEntryChildren</key>\n\t<array>\n";
-    while (out.size() < size) {
-        out += "\t\t<dict>\n";
-        node(node, 4, "\t\t\t");
-        out += "\t\t</dict>\n";
-    }
-    // The key the fallback looks for sits near the end of the dump.
-    out +=
-        "\t\t<dict>\n\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformDevice</string>\n"
-        "\t\t\t<key>unique-chip-id</key>\n\t\t\t<data>\n\t\t\tAQIDBAUGBwg=\n\t\t\t</data>\n"
-        "\t\t</dict>\n";
-    out +=
-        "\t</array>\n\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
-        "</dict>\n</plist>\n";
-    return out;
+    });
 }
 
 std::string RealisticRegistryDump(std::size_t size) {
-    std::string out =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-        "<plist version=\"1.0\">\n<dict>\n";
+    std::string out;
     std::uint32_t state = 2024;
     std::size_t entry = 0;
     auto data = [&out, &state](const std::string& indent, const std::string& key,
@@ -94,7 +99,7 @@ std::string RealisticRegistryDump(std::size_t size) {
         out += indent + "<key>" + key + "</key>\n" + indent + "<data>\n" +
                DataLines(bytes, indent, state) + indent + "</data>\n";
     };
-    auto node = [&](auto&& self, int depth, const std::string& indent) -> void {
+    return Dump(out, size, 3, [&](const std::string& indent) {
         ++entry;
         out += indent + "<key>IOObjectClass</key>\n" + indent + "<string>IOService</string>\n";
         out += indent + "<key>IORegistryEntryID</key>\n" + indent + "<integer>" +
@@ -112,30 +117,7 @@ std::string RealisticRegistryDump(std::size_t size) {
         if (entry % 3 == 0) {
             data(indent, "function-calibration", 1024 + entry % 5 * 1024);
         }
-        if (depth > 0) {
-            out += indent + "<key>IORegistryEntryChildren</key>\n" + indent + "<array>\n";
-            for (int child = 0; child < 3; ++child) {
-                out += indent + "\t<dict>\n";
-                self(self, depth - 1, indent + "\t\t");
-                out += indent + "\t</dict>\n";
-            }
-            out += indent + "</array>\n";
-        }
-    };
-    out += "\t<key>IORegistryEntryChildren</key>\n\t<array>\n";
-    while (out.size() < size) {
-        out += "\t\t<dict>\n";
-        node(node, 3, "\t\t\t");
-        out += "\t\t</dict>\n";
-    }
-    out +=
-        "\t\t<dict>\n\t\t\t<key>IOObjectClass</key>\n\t\t\t<string>IOPlatformDevice</string>\n"
-        "\t\t\t<key>unique-chip-id</key>\n\t\t\t<data>\n\t\t\tAQIDBAUGBwg=\n\t\t\t</data>\n"
-        "\t\t</dict>\n";
-    out +=
-        "\t</array>\n\t<key>IOObjectClass</key>\n\t<string>IORegistryEntry</string>\n"
-        "</dict>\n</plist>\n";
-    return out;
+    });
 }
 
 }  // namespace grellan::testing
