@@ -4,6 +4,9 @@
 # formatted as .clang-format says, and src/ has no clang-tidy finding under
 # the checked-in .clang-tidy. clang-tidy takes its compile commands from a
 # configured build (compile_commands.json) and runs on 2 files at a time.
+# And no call in src/ waits blocked for a child: every waitpid, wait4 and
+# waitid passes WNOHANG (a host that ignores SIGCHLD is woken from a blocking
+# wait on macOS only once its last child is gone).
 # Usage: scripts/lint.sh [build-dir]   (default: build, the default preset's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +28,14 @@ fi
 if ! printf '%s\0' "${sources[@]}" |
   xargs -0 -P "$jobs" -n 16 clang-format --dry-run -Werror; then
   echo "lint: clang-format differences (fix with clang-format -i FILE)"
+  status=1
+fi
+
+echo "== waits for children in src/"
+# Each call on one line, as clang-format leaves a call this short; comments aside.
+if git grep -n -E '\b(waitpid|wait4|waitid|wait)\(' -- src | grep -v -E '^[^:]+:[0-9]+:[[:space:]]*//' |
+  grep -v 'WNOHANG'; then
+  echo "lint: a wait for a child without WNOHANG in src/"
   status=1
 fi
 

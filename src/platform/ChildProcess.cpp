@@ -1,15 +1,18 @@
 #include "platform/ChildProcess.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 
 namespace tirsel::kvl::agent::driver::platform {
 
@@ -44,17 +47,30 @@ public:
     posix_spawn_file_actions_t actions{};
 };
 
-// Holds off thread cancellation for one scope.
-class NoCancellation {
-public:
-    NoCancellation() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous); }
-    ~NoCancellation() { pthread_setcancelstate(previous, nullptr); }
-    NoCancellation(const NoCancellation&) = delete;
-    NoCancellation& operator=(const NoCancellation&) = delete;
+using Clock = std::chrono::steady_clock;
 
-private:
-    int previous = 0;
-};
+// How long a shell killed with SIGKILL may take to end before it is left to
+// the host; a process that exits normally is gone in well under a millisecond.
+constexpr std::chrono::milliseconds kReapBound{1000};
+// While the status channel is open, how long one wait for its hang-up lasts
+// before waitpid is asked again (a process of the host's forked meanwhile may
+// hold a copy of the shell's end).
+constexpr std::chrono::milliseconds kReapStep{10};
+// Once the channel has hung up, the pause between two asks.
+constexpr long kReapPause = 200000;  // ns
+
+// Waits at most `wait` for the other end of `fd` to close; true once it has.
+// Whatever still arrives on it is read and dropped.
+bool AwaitHangUp(int fd, std::chrono::milliseconds wait) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(wait.count()));
+    if (ready <= 0) {
+        return false;  // nothing yet, or interrupted: ask waitpid again
+    }
+    char buffer[256];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    return count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN);
+}
 
 // The first descriptor the child does not get from us; everything from here
 // up is closed in it.
@@ -201,7 +217,7 @@ std::optional<int> ChildProcess::KillAndReap() {
     if (reaped) {
         return waitStatus;
     }
-    const NoCancellation noCancellation;
+    reaped = true;  // whatever happens below, nothing is left to try later
     // A shell that has not been reaped keeps its pid, and so its group id,
     // from reuse. It waits on the status channel, so only a signal from
     // outside ends it early; then a host that reaps children may already
@@ -209,16 +225,38 @@ std::optional<int> ChildProcess::KillAndReap() {
     if (StillOurs()) {
         kill(-pid, SIGKILL);
     }
-    status.Close();
-    int waited = 0;
-    while (waitpid(pid, &waited, 0) < 0) {
-        if (errno != EINTR) {
-            reaped = true;  // ECHILD: reaped by the host or the kernel
-            return waitStatus;
+    // Never wait blocked for the shell: where the host ignores SIGCHLD (or
+    // sets SA_NOCLDWAIT) the kernel reaps it, and xnu wakes a parent asleep
+    // in wait4 only once its last child is gone (bsd/kern/kern_exit.c:
+    // wait4_nocancel sleeps on the parent, reap_child_locked wakes it only
+    // when p_children is empty), so a host with another child alive would
+    // never get the call back. What tells that the shell has ended is its
+    // end of the status channel closing; the reaping itself is WNOHANG.
+    const Clock::time_point giveUp = Clock::now() + kReapBound;
+    bool hungUp = false;
+    while (true) {
+        int waited = 0;
+        const pid_t found = waitpid(pid, &waited, WNOHANG);
+        if (found == pid) {
+            waitStatus = waited;
+            break;
+        }
+        if (found < 0 && errno != EINTR) {
+            break;  // ECHILD: reaped by the host or the kernel
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+        if (left.count() <= 0) {
+            break;  // not gone after SIGKILL within the bound: left to the host
+        }
+        hungUp = hungUp || AwaitHangUp(status.Get(), std::min(left, kReapStep));
+        if (hungUp) {
+            // Ended, and about to be a zombie (or gone) any moment.
+            const timespec pause{0, kReapPause};
+            nanosleep(&pause, nullptr);
         }
     }
-    reaped = true;
-    waitStatus = waited;
+    status.Close();
     return waitStatus;
 }
 

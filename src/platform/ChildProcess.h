@@ -45,10 +45,11 @@ public:
     int Status() const { return status.Get(); }
 
     // Sends SIGKILL to every process still in the child's group, unless the
-    // shell is no longer this process's child; closes the status channel,
-    // which releases a shell that waits on it; and reaps the shell. Returns
-    // its wait status, or nothing when someone else reaped it. Cancellation
-    // is held off meanwhile: the wait always completes.
+    // shell is no longer this process's child; learns that the shell has
+    // ended from its end of the status channel closing, and reaps it without
+    // ever blocking in waitpid, within a bound of its own. Returns its wait
+    // status, or nothing when someone else reaped it (or it outlived the
+    // bound). Closes the status channel.
     std::optional<int> KillAndReap();
 
 private:

@@ -2,7 +2,10 @@
 // handled as argv[1] says ("default", "ignore", "nocldwait", "handler": a
 // handler that reaps every child, "reaper": a thread looping on
 // waitpid(-1)); then it loads libgrellan by path (argv[2]), calls
-// GetHardwareHash once and prints the result on a line.
+// GetHardwareHash once and prints the result on a line. With a third
+// argument "busy", a child of its own (a worker, say) stays alive through
+// the call: a host that ignores SIGCHLD is then never woken from a blocking
+// wait by its other children's ends on macOS.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -56,10 +59,16 @@ bool SetUp(const char* mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || !SetUp(argv[1])) {
+    const bool busy = argc == 4 && std::strcmp(argv[3], "busy") == 0;
+    if (argc < 3 || argc > 4 || (argc == 4 && !busy) || !SetUp(argv[1])) {
         std::fprintf(stderr,
-                     "usage: signal_host default|ignore|nocldwait|handler|reaper LIBRARY\n");
+                     "usage: signal_host default|ignore|nocldwait|handler|reaper LIBRARY [busy]\n");
         return 2;
+    }
+    pid_t worker = -1;
+    if (busy && (worker = fork()) == 0) {
+        pause();
+        _exit(0);
     }
     void* library = dlopen(argv[2], RTLD_NOW);
     if (library == nullptr) {
@@ -73,5 +82,8 @@ int main(int argc, char** argv) {
     char hash[33];
     getHash(hash, sizeof hash);
     std::printf("%s\n", hash);
+    if (worker > 0) {
+        kill(worker, SIGKILL);
+    }
     return 0;
 }
