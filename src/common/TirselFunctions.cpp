@@ -38,18 +38,23 @@ bool HasPrefix(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-bool Dropped(const std::string& entry) {
+// The host's variables a tool may see; everything else the host has set
+// (GREP_OPTIONS, which macOS's grep puts in front of its own arguments,
+// POSIXLY_CORRECT, CDPATH, the loader's and the shell's injection points, the
+// host's own secrets) stays out. The locale and the user's identity and
+// directories are what system_profiler, ioreg and grep read.
+bool Allowed(const std::string& entry) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string::npos || equals == 0) {
-        return true;
+        return false;
     }
     const std::string name = entry.substr(0, equals);
-    static const char* const kPrefixes[] = {"LD_", "DYLD_", "BASH_FUNC_"};
-    static const char* const kNames[] = {"ENV", "BASH_ENV", "IFS", "SHELLOPTS", "PS4", "PATH"};
-    return std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
-                       [&](const char* prefix) { return HasPrefix(name, prefix); }) ||
-           std::any_of(std::begin(kNames), std::end(kNames),
-                       [&](const char* fixed) { return name == fixed; });
+    static const char* const kNames[] = {"HOME", "TMPDIR", "USER", "LOGNAME", "LANG",
+                                         // CoreFoundation's text encoding, set for every
+                                         // login session on a Mac
+                                         "__CF_USER_TEXT_ENCODING"};
+    return HasPrefix(name, "LC_") || std::any_of(std::begin(kNames), std::end(kNames),
+                                                 [&](const char* kept) { return name == kept; });
 }
 
 std::vector<std::string> HostEnvironment() {
@@ -64,16 +69,6 @@ std::vector<std::string> HostEnvironment() {
     }
     return entries;
 }
-
-// The functions in which a cancelled thread's unwinding starts keep their
-// locals without AddressSanitizer redzones: a forced unwind leaves the
-// redzones of the frames it skips poisoned, and GCC 12's sanitizer runtime
-// then reports its own sigaltstack call in those frames as an overflow.
-#if defined(__SANITIZE_ADDRESS__)
-#define GRELLAN_CANCELLATION_FRAME __attribute__((no_sanitize_address))
-#else
-#define GRELLAN_CANCELLATION_FRAME
-#endif
 
 // Once the shell has reported, how long its output may take to reach its
 // end. The command's own output is in the pipe by then; what delays the end
@@ -93,9 +88,8 @@ enum class Reading { Ended, TimedOut, TooLarge, HeldOpen, Failed };
 
 // Reads the child's output and its status channel until both are done, a
 // bound is hit, or a read fails.
-GRELLAN_CANCELLATION_FRAME Reading ReadOutput(const platform::ChildProcess& child,
-                                              CommandOutput& output, std::string& statusText,
-                                              Clock::time_point deadline) {
+Reading ReadOutput(const platform::ChildProcess& child, CommandOutput& output,
+                   std::string& statusText, Clock::time_point deadline) {
     // The shell writes a few short lines; anything more is not its report.
     constexpr std::size_t kStatusLimit = 256;
     char buffer[16384];
@@ -120,7 +114,7 @@ GRELLAN_CANCELLATION_FRAME Reading ReadOutput(const platform::ChildProcess& chil
         }
         pollfd entries[2] = {{outputOpen ? child.Output() : -1, POLLIN, 0},
                              {statusOpen && !reported ? child.Status() : -1, POLLIN, 0}};
-        const int ready = poll(entries, 2, wait);  // a cancellation point
+        const int ready = poll(entries, 2, wait);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -271,12 +265,12 @@ void SetEnd(CommandResult& result, const WrappedCommand::Report& report,
 
 }  // namespace
 
-std::vector<std::string> TirselFunctions::SanitizedEnvironment(const std::vector<std::string>& host,
-                                                               const std::string& searchPath) {
+std::vector<std::string> TirselFunctions::ToolEnvironment(const std::vector<std::string>& host,
+                                                          const std::string& searchPath) {
     std::vector<std::string> kept;
     kept.reserve(host.size() + 1);
     for (const std::string& entry : host) {
-        if (!Dropped(entry)) {
+        if (Allowed(entry)) {
             kept.push_back(entry);
         }
     }
@@ -291,7 +285,7 @@ CommandResult TirselFunctions::RunCommand(const std::string& command,
     try {
         const Clock::time_point deadline = Clock::now() + settings.timeLimit;
         platform::ChildProcess child(settings.shell, WrappedCommand::Text(command, watchedTool),
-                                     SanitizedEnvironment(HostEnvironment(), settings.searchPath));
+                                     ToolEnvironment(HostEnvironment(), settings.searchPath));
         if (!child.Started()) {
             result.startError = child.StartError();
         } else {

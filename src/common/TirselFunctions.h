@@ -39,8 +39,7 @@ struct CommandResult {
     bool Failed() const { return !failure.empty(); }
 };
 
-// Shell command execution and in-place trimming. Stateless; never throws
-// (but lets a thread's cancellation unwind).
+// Shell command execution and in-place trimming. Stateless; never throws.
 class TirselFunctions {
 public:
     TirselFunctions() = delete;
@@ -53,7 +52,7 @@ public:
 
     // Runs `command` through /bin/sh, unchanged, inside WrappedCommand's text:
     // standard input and standard error are /dev/null, no other descriptor of
-    // the host reaches it, the environment is SanitizedEnvironment's, and it
+    // the host reaches it, the environment is ToolEnvironment's, and it
     // runs in a process group of its own. Its outcome does not depend on what
     // the host does with SIGCHLD. Bounded: past 30 s or 64 MiB of output the
     // whole group is killed and the command counts as failed. Leaves no
@@ -62,12 +61,11 @@ public:
     static CommandResult RunCommand(const std::string& command,
                                     const std::string& watchedTool = std::string());
 
-    // The host's environment as a command sees it: without the loader's and
-    // the shell's injection points (LD_*, DYLD_*, BASH_FUNC_*, ENV, BASH_ENV,
-    // IFS, SHELLOPTS, PS4) and entries without '=', with PATH=`searchPath`
-    // last; everything else (the locale, say) kept in order.
-    static std::vector<std::string> SanitizedEnvironment(const std::vector<std::string>& host,
-                                                         const std::string& searchPath);
+    // The environment a command gets: of the host's variables only HOME,
+    // TMPDIR, USER, LOGNAME, LANG, LC_* and __CF_USER_TEXT_ENCODING, in the
+    // host's order, then PATH=`searchPath`.
+    static std::vector<std::string> ToolEnvironment(const std::vector<std::string>& host,
+                                                    const std::string& searchPath);
 
     // Remove C-locale white space (tab, LF, VT, FF, CR, blank) at the ends.
     static void trim(std::string& s);

@@ -237,26 +237,29 @@ TEST(RunCommandIsolation, HostileEnvironmentIsNotHonoured) {
     EXPECT_FALSE(std::ifstream(marker).good());
 }
 
-TEST(SanitizedEnvironment, DropsInjectionPointsAndFixesThePath) {
+TEST(ToolEnvironment, KeepsOnlyTheAllowedNamesAndFixesThePath) {
     const std::vector<std::string> host = {"LANG=en_US.UTF-8",
                                            "LD_PRELOAD=/x.so",
-                                           "LD_LIBRARY_PATH=/x",
                                            "DYLD_INSERT_LIBRARIES=/x",
-                                           "BASH_FUNC_grep%%=() { :; }",
-                                           "ENV=/rc",
                                            "BASH_ENV=/rc",
-                                           "IFS=/",
-                                           "SHELLOPTS=xtrace",
-                                           "PS4=$(x)",
+                                           "GREP_OPTIONS=-n",
+                                           "POSIXLY_CORRECT=1",
+                                           "CDPATH=/tmp",
                                            "PATH=.:/tmp",
                                            "HOME=/root",
                                            "NOEQUALS",
                                            "=empty",
-                                           "ENVIRONMENT=kept",
-                                           "LC_ALL=C"};
-    EXPECT_EQ(TirselFunctions::SanitizedEnvironment(host, "/p"),
-              (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "ENVIRONMENT=kept",
-                                        "LC_ALL=C", "PATH=/p"}));
+                                           "HOMEDIR=/x",
+                                           "LC_ALL=C",
+                                           "TMPDIR=/t",
+                                           "USER=u",
+                                           "LOGNAME=u",
+                                           "AGENT_TOKEN=s3cret",
+                                           "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0"};
+    EXPECT_EQ(TirselFunctions::ToolEnvironment(host, "/p"),
+              (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "LC_ALL=C", "TMPDIR=/t",
+                                        "USER=u", "LOGNAME=u",
+                                        "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0", "PATH=/p"}));
 }
 
 }  // namespace
