@@ -1,9 +1,9 @@
 // The library's one C entry point.
+#include <pthread.h>
+
 #include <algorithm>
-#if defined(__GLIBC__)
-#include <cxxabi.h>
-#endif
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "business/HwHashCalculator.h"
@@ -11,32 +11,27 @@
 
 namespace {
 
-#if defined(__GLIBC__)
-// glibc's forced unwind carries no exception object, so the handler below
-// binds its reference to null, as the C++ runtime intends; UBSan's null check
-// would report that.
-#define GRELLAN_FORCED_UNWIND_HANDLER __attribute__((no_sanitize("null")))
-#else
-#define GRELLAN_FORCED_UNWIND_HANDLER
-#endif
-
 // The fingerprint, or an empty string for "no fingerprint".
-GRELLAN_FORCED_UNWIND_HANDLER std::string Fingerprint() {
+std::string Fingerprint() noexcept {
     try {
         return tirsel::kvl::agent::driver::business::HwHashCalculator().CalculateHwHash();
-    }
-#if defined(__GLIBC__)
-    catch (abi::__forced_unwind&) {
-        // A cancelled host thread unwinds through here; swallowing that
-        // unwind would abort the host. Its commands are killed and reaped by
-        // their holders on the way.
-        throw;
-    }
-#endif
-    catch (...) {
+    } catch (...) {
         // No exception may reach the C caller.
         return std::string();
     }
+}
+
+// Writes the fingerprint into the caller's buffer; every object of the
+// computation is gone when it returns.
+void WriteFingerprint(char* dst, std::size_t size) noexcept {
+    const std::string hash = Fingerprint();
+    // strncpy semantics with a count of len, then a terminator at
+    // min(len - 1, copied): the fingerprint's first min(32, len - 1)
+    // characters followed by zero bytes over the whole buffer.
+    const std::size_t copied = std::min(hash.size(), size);
+    std::memcpy(dst, hash.data(), copied);
+    std::memset(dst + copied, 0, size - copied);
+    dst[std::min(size - 1, copied)] = '\0';
 }
 
 }  // namespace
@@ -46,13 +41,30 @@ extern "C" GRELLAN_EXPORT void GetHardwareHash(char* dst, int len) {
     if (dst == nullptr || len <= 0) {
         return;
     }
-    const std::string hash = Fingerprint();
-    const auto size = static_cast<std::size_t>(len);
-    // strncpy semantics with a count of len, then a terminator at
-    // min(len - 1, copied): the fingerprint's first min(32, len - 1)
-    // characters followed by zero bytes over the whole buffer.
-    const std::size_t copied = std::min(hash.size(), size);
-    std::memcpy(dst, hash.data(), copied);
-    std::memset(dst + copied, 0, size - copied);
-    dst[std::min(size - 1, copied)] = '\0';
+    // The first exception on a thread needs the C++ runtime's per-thread
+    // record. For a library loaded with dlopen, glibc allocates that thread
+    // storage on first use with malloc, and when that fails the dynamic
+    // loader ends the process ("cannot allocate memory for thread-local
+    // data: ABORT"). Asking for it here, before anything large is allocated,
+    // makes a later std::bad_alloc an answer instead. (macOS's libc++abi
+    // keeps the record in thread_local storage or behind a pthread key with
+    // a fallback to its emergency heap, libcxxabi/src/cxa_exception_storage.cpp
+    // and fallback_malloc.cpp; the touch is as harmless there.) The exception
+    // objects themselves come from the runtimes' emergency pools. The
+    // runtime declares the function pure: the volatile keeps the call.
+    const volatile int uncaught = std::uncaught_exceptions();
+    (void)uncaught;
+
+    // The call is not a cancellation point. A cancelled thread on macOS does
+    // not unwind C++ frames (libpthread's _pthread_exit runs only cleanup
+    // handlers and thread-specific-data destructors), so the call's
+    // descriptors and processes would stay behind; on every platform the
+    // call therefore runs to its end with cancellation held off, and a
+    // cancel that arrived meanwhile acts as it returns. The worst delay is
+    // the call's own time bound.
+    int callerState = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &callerState);
+    WriteFingerprint(dst, static_cast<std::size_t>(len));
+    pthread_setcancelstate(callerState, nullptr);
+    pthread_testcancel();
 }
