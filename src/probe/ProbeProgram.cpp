@@ -7,10 +7,10 @@
 #include <iostream>
 #include <vector>
 
+#include <unistd.h>
+
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "grellan/grellan.h"
@@ -47,9 +47,28 @@ std::string ProbeProgram::LibraryPath(const std::string& argv0) {
     return argv0.substr(0, slash) + "/" + kLibraryName;
 }
 
+std::string ProbeProgram::AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') {
+        return path;
+    }
+    std::vector<char> buffer(PATH_MAX + 1, '\0');
+    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        return path;  // the loader is left to resolve it
+    }
+    std::string directory = buffer.data();
+    if (directory.empty() || directory.back() != '/') {
+        directory += '/';
+    }
+    return directory + path;
+}
+
 int ProbeProgram::Run(const char* argv0) {
     const std::string path = LibraryPath(argv0 != nullptr ? argv0 : "");
-    void* library = dlopen(path.c_str(), RTLD_LAZY);
+    // dyld refuses a relative path in a program signed with the hardened
+    // runtime ("relative path not allowed in hardened program": Loader.cpp,
+    // isFileRelativePath), so the loader is given the path made absolute;
+    // the lines printed keep the path as the invocation gives it.
+    void* library = dlopen(AbsolutePath(path).c_str(), RTLD_LAZY);
     if (library == nullptr) {
         // The loader's own reason (a missing file, a missing dependency, a
         // wrong architecture) goes to standard error; the line on standard

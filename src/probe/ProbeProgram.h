@@ -22,6 +22,10 @@ public:
     // command search path), the directory of the running executable itself.
     static std::string LibraryPath(const std::string& argv0);
 
+    // `path` resolved against the working directory when it is relative;
+    // unchanged when it is absolute or the working directory is unknown.
+    static std::string AbsolutePath(const std::string& path);
+
     // Runs the whole program; returns the exit status.
     static int Run(const char* argv0);
 

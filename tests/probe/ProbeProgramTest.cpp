@@ -86,7 +86,9 @@ TEST_F(ProbeProgram, LoadFailureNamesTheLoadersReasonOnStandardError) {
         EXPECT_EQ(out.status, 1);
         EXPECT_EQ(out.output, "unable to load ./libgrellan.dylib Library!\n");
         const ProcessResult err = Run("/usr/bin:/bin", "./grellanprobe 2>&1 >/dev/null");
-        EXPECT_EQ(err.output.rfind("grellanprobe: ./libgrellan.dylib: ", 0), 0U) << err.output;
+        // The loader names the path it was given: the absolute one.
+        EXPECT_EQ(err.output.rfind("grellanprobe: " + dir.Path() + "/./libgrellan.dylib: ", 0), 0U)
+            << err.output;
         EXPECT_NE(err.output.find(c.reason), std::string::npos) << err.output;
     }
 }
@@ -106,6 +108,23 @@ TEST_F(ProbeProgram, PrintsTheFingerprintOfTheFallbackTools) {
     const ProcessResult result = Run("/usr/bin:/bin");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, ExpectedFallbackHash() + "\n");
+}
+
+// dyld refuses a relative path in a program with the hardened runtime, so
+// the loader is handed the path made absolute; the printed lines keep the
+// invocation's path. glibc's loader shows what it was given (LD_DEBUG).
+TEST_F(ProbeProgram, StartedFromItsDirectoryLoadsByAnAbsolutePath) {
+    if (MemoryDevicePresent()) {
+        GTEST_SKIP() << "/dev/mem exists: the probe would scan real memory";
+    }
+    CopyInto(TestPathLibrary(), dir.Path(), "libgrellan.dylib");
+    const ProcessResult loads =
+        Run("/usr/bin:/bin", "LD_DEBUG=files ./grellanprobe 2>&1 >/dev/null");
+    EXPECT_NE(loads.output.find("file=" + dir.Path() +
+                                "/./libgrellan.dylib [0];  dynamically loaded by ./grellanprobe"),
+              std::string::npos)
+        << loads.output;
+    EXPECT_EQ(Run("/usr/bin:/bin").output, ExpectedFallbackHash() + "\n");
 }
 
 TEST_F(ProbeProgram, NoSourceAtAllReportsFailureWithStatusThree) {
