@@ -272,6 +272,11 @@ int OpenDescriptors() {
     return count;
 }
 
+void* CallOnThread(void*) {
+    Fingerprint();
+    return nullptr;
+}
+
 // macOS's pthread_cancel runs no C++ destructor (libpthread, _pthread_exit):
 // the call is no cancellation point, so a thread cancelled inside it
 // finishes the call, then ends cancelled, leaving no descriptor and no tool.
@@ -291,17 +296,8 @@ TEST(MacNative, CancelledThreadFinishesTheCallAndLeavesNoDescriptor) {
     const platform::ScopedCommandSettings commands(tools.Directory());
     const int before = OpenDescriptors();
     pthread_t thread;
-    ASSERT_EQ(pthread_create(
-                  &thread, nullptr,
-                  [](void*) -> void* {
-                      Fingerprint();
-                      return nullptr;
-                  },
-                  nullptr),
-              0);
-    for (int i = 0; i < 500 && ReadFile(pids).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_EQ(pthread_create(&thread, nullptr, CallOnThread, nullptr), 0);
+    ASSERT_TRUE(grellan::testing::WaitForFile(pids));
     std::this_thread::sleep_for(std::chrono::seconds(1));
     ASSERT_EQ(pthread_cancel(thread), 0);
     void* result = nullptr;
