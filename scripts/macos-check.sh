@@ -3,16 +3,12 @@
 # libgrellan.dylib, grellanprobe and grellaninspect for x86_64 and arm64 at
 # deployment targets 11.0 and 13.0 with the project's warnings and -Werror,
 # links all three for both architectures, joins them into universal binaries
-# in OUTDIR/universal/ and checks what they export and load:
-# - every load command that names a dylib names one that every Mac has:
-#   /usr/lib/libSystem.B.dylib, /usr/lib/libc++.1.dylib, or the IOKit or
-#   CoreFoundation framework in /System/Library/Frameworks;
-# - every arm64 slice carries its code signature (LC_CODE_SIGNATURE; Apple
-#   silicon refuses to run unsigned code);
-# - no slice asks for a macOS later than 11.0 (LC_BUILD_VERSION minos);
-# - the library exports exactly cmake/grellan.exported, as @rpath/libgrellan.dylib;
-# - CMake's own link of the three targets for Darwin names no library outside
-#   the frameworks, so a dependency added to the build shows up here.
+# in OUTDIR/universal/ and checks them with scripts/macho-check.py (the check
+# the macOS workflow runs on the native build): the dylibs they load, the
+# code signature of every arm64 slice, a minimum macOS of 11.0, and the
+# library's exports and install name. Besides, CMake's own link of the three
+# targets for Darwin must name no library outside the frameworks, so a
+# dependency added to the build shows up here.
 #
 # Usage: scripts/macos-check.sh [OUTDIR]   (default: build-macos-check)
 #
@@ -22,6 +18,8 @@
 # Tools: Zig 0.11 from npm, pinned with its sha512 by
 # scripts/npm/zig/package-lock.json (kept in ${XDG_CACHE_HOME:-~/.cache}/grellan),
 # ld64.lld, llvm-lipo, llvm-nm and llvm-objdump from Debian (scripts/setup.sh).
+# The Boost headers are Debian's /usr/include/boost, which is Boost 1.74, the
+# version the macOS workflow pins (scripts/macos-deps.sh).
 # The I/O Kit and CoreFoundation declarations come from Apple's open-source
 # headers in ../shared/macos-headers; without them the check is skipped.
 #
@@ -89,8 +87,6 @@ tool() {
 }
 ld64="$(tool ld64.lld)"
 lipo="$(tool llvm-lipo)"
-nm="$(tool llvm-nm)"
-objdump="$(tool llvm-objdump)"
 command -v cmake >/dev/null && command -v ninja >/dev/null && command -v python3 >/dev/null ||
   fail "cmake, ninja and python3 are needed (scripts/setup.sh)"
 
@@ -291,77 +287,12 @@ done
 
 # --- Universal binaries and their checks ---------------------------------------
 shipped=(libgrellan.dylib grellanprobe grellaninspect)
+universal=()
 for file in "${shipped[@]}"; do
   [ -f "$out/x86_64/$file" ] && [ -f "$out/arm64/$file" ] || fail "no $file for both architectures"
   "$lipo" -create "$out/x86_64/$file" "$out/arm64/$file" -output "$out/universal/$file"
-  [ "$("$lipo" -archs "$out/universal/$file" | xargs)" = "x86_64 arm64" ] ||
-    fail "$file holds $("$lipo" -archs "$out/universal/$file")"
+  universal+=("$out/universal/$file")
 done
-
-status=0
-expected="$(sort "$root/cmake/grellan.exported")"
-for arch in "${archs[@]}"; do
-  exports="$("$nm" --arch="$arch" --extern-only --defined-only --format=just-symbols \
-    "$out/universal/libgrellan.dylib" | sort)"
-  if [ "$exports" != "$expected" ]; then
-    echo "macos-check: libgrellan.dylib ($arch) exports:" >&2
-    diff <(echo "$expected") <(echo "$exports") >&2 || true
-    status=1
-  fi
-  id="$("$objdump" --macho --arch="$arch" --dylib-id "$out/universal/libgrellan.dylib" | tail -n1)"
-  if [ "$id" != "@rpath/libgrellan.dylib" ]; then
-    echo "macos-check: libgrellan.dylib ($arch) install name is $id" >&2
-    status=1
-  fi
-done
-
-# Load commands of every slice: the dylibs it loads, its code signature and
-# the macOS it asks for.
-python3 - "$objdump" "$link_version" "${archs[*]}" "$out/universal" "${shipped[@]}" <<'EOF' || status=1
-import subprocess, sys
-objdump, max_minos, archs, directory, files = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4], sys.argv[5:]
-allowed_exact = {"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"}
-allowed_prefix = ("/System/Library/Frameworks/IOKit.framework/",
-                  "/System/Library/Frameworks/CoreFoundation.framework/")
-# Every load command through which dyld loads another image.
-loading = {"LC_LOAD_DYLIB", "LC_LOAD_WEAK_DYLIB", "LC_REEXPORT_DYLIB", "LC_LAZY_LOAD_DYLIB",
-           "LC_LOAD_UPWARD_DYLIB", "LC_LOAD_DYLINKER"}
-def version(text):
-    return tuple(int(p) for p in text.split("."))
-def commands(path, arch):
-    out = subprocess.run([objdump, "--macho", f"--arch={arch}", "--private-headers", path],
-                         check=True, capture_output=True, text=True).stdout
-    result, current = [], None
-    for line in out.splitlines():
-        words = line.split()
-        if len(words) >= 2 and words[0] == "cmd":
-            current = {"cmd": words[1]}
-            result.append(current)
-        elif current is not None and len(words) >= 2:
-            current.setdefault(words[0], words[1])
-    return result
-failed = False
-for name in files:
-    for arch in archs:
-        cmds = commands(f"{directory}/{name}", arch)
-        dylibs = [c.get("name", "?") for c in cmds if c["cmd"] in loading and c["cmd"] != "LC_LOAD_DYLINKER"]
-        signed = any(c["cmd"] == "LC_CODE_SIGNATURE" for c in cmds)
-        minos = [c.get("minos") for c in cmds if c["cmd"] == "LC_BUILD_VERSION"]
-        minos += [c.get("version") for c in cmds if c["cmd"] == "LC_VERSION_MIN_MACOSX"]
-        print(f"{name} ({arch}): loads {' '.join(dylibs) or 'nothing'}; "
-              f"code signature {'yes' if signed else 'no'}; minimum macOS {' '.join(m or '?' for m in minos) or 'none stated'}")
-        for d in dylibs:
-            if d not in allowed_exact and not d.startswith(allowed_prefix):
-                print(f"macos-check: {name} ({arch}) loads {d}, which is not part of macOS", file=sys.stderr)
-                failed = True
-        if arch == "arm64" and not signed:
-            print(f"macos-check: {name} ({arch}) has no code signature: Apple silicon will not load it", file=sys.stderr)
-            failed = True
-        if not minos or any(m is None or version(m) > version(max_minos) for m in minos):
-            print(f"macos-check: {name} ({arch}) asks for macOS {minos}, later than {max_minos}", file=sys.stderr)
-            failed = True
-sys.exit(1 if failed else 0)
-EOF
-[ "$status" -eq 0 ] || fail "universal binaries do not match"
-echo "macos-check: ok: $out/universal/{$(IFS=,; echo "${shipped[*]}")} (x86_64 + arm64)," \
-  "exports: $(echo $expected)"
+python3 "$root/scripts/macho-check.py" --tools llvm --archs "${archs[*]}" --minos "$link_version" \
+  "${universal[@]}" || fail "universal binaries do not match"
+echo "macos-check: ok: $out/universal/{$(IFS=,; echo "${shipped[*]}")} (x86_64 + arm64)"

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "TempDir.h"
+
 namespace grellan::testing {
 
 // Whether this process has no child left, running or unreaped.
@@ -45,6 +47,15 @@ inline bool AllGone(const std::string& text) {
         }
     }
     return true;
+}
+
+// Whether the file at `path` holds something within five seconds (a fake
+// tool that lists itself there has started).
+inline bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 500 && ReadFile(path).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !ReadFile(path).empty();
 }
 
 }  // namespace grellan::testing

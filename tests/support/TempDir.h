@@ -32,7 +32,7 @@ ProcessResult RunShell(const std::string& command);
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
-// MD5 of `bytes` as computed by coreutils' md5sum, an implementation of its own.
+// MD5 of `bytes` as computed by coreutils' md5sum (a Mac's md5), an implementation of its own.
 std::string ReferenceMd5(const std::string& bytes);
 
 }  // namespace grellan::testing
