@@ -1,6 +1,5 @@
 #include "inspect/InspectProgram.h"
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
+#include "common/Base64Coder.h"
 #include "common/CommandFailed.h"
 #include "grellan/grellan.h"
 #include "inspect/CommandLine.h"
@@ -28,7 +28,6 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-namespace base64 = boost::beast::detail::base64;
 using business::DigestSlots;
 using business::HwHashCalculator;
 using smbios::SmBios;
@@ -91,9 +90,8 @@ Snapshot CheckedSnapshot(const std::string& raw, const std::string& name) {
         }
     }
     std::vector<unsigned char>& decoded = snapshot.heldBytes;
-    decoded.resize(text.size() / 4 * 3 + 2);
-    const std::size_t n = base64::decode(decoded.data(), text.data(), text.size()).first;
-    decoded.resize(n);
+    decoded = common::Base64Coder::Decode(text);
+    const std::size_t n = decoded.size();
     if (n < smbios::kTablePrefixSize) {
         throw std::logic_error("SmBios can not be loaded: the text from " + name + " decodes to " +
                                std::to_string(n) + " bytes, fewer than the 16-byte prefix");
