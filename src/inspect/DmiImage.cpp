@@ -33,27 +33,6 @@ std::string Version(unsigned major, unsigned minor) {
     return std::to_string(major) + "." + std::to_string(minor);
 }
 
-// The 64-bit SMBIOS 3 entry point: version at 7 and 8, maximum table length
-// at 0x0C, table address at 0x10. Its version goes into the revision byte
-// the way the 2.1 entry point's BCD revision does.
-TableLocation ReadEntryPoint3(const Bytes& ep, std::vector<std::string>& steps) {
-    constexpr std::size_t kLength = 0x18;
-    if (ep.size() < kLength) {
-        throw std::runtime_error("the _SM3_ entry point is " + std::to_string(ep.size()) +
-                                 " bytes, shorter than " + std::to_string(kLength));
-    }
-    TableLocation where;
-    where.major = ep[7];
-    where.minor = ep[8];
-    where.revision = static_cast<std::uint8_t>(((where.major & 0x0F) << 4) | (where.minor & 0x0F));
-    where.length = firmware::ReadLe32(ep.data() + 0x0C);
-    where.address = firmware::ReadLe32(ep.data() + 0x10) |
-                    (static_cast<std::uint64_t>(firmware::ReadLe32(ep.data() + 0x14)) << 32);
-    steps.push_back("_SM3_ entry point: SMBIOS " + Version(where.major, where.minor) +
-                    ", table of at most " + std::to_string(where.length) + " bytes");
-    return where;
-}
-
 // The 2.1 entry point, read the way the memory scan reads it: the "_SM_"
 // part gives candidate versions, the "_DMI_" part must pass its checksum.
 TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) {
@@ -92,16 +71,22 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
     Loaded loaded;
     const bool dumpBin = entryPoint.empty();
     const Bytes& ep = dumpBin ? image : entryPoint;
-    TableLocation where;
+    const char* const holder = dumpBin ? "the file" : "smbios_entry_point";
     if (StartsWith(ep, "_SM3_")) {
-        where = ReadEntryPoint3(ep, loaded.steps);
-    } else if (StartsWith(ep, "_SM_")) {
-        where = ReadEntryPoint2(ep, loaded.steps);
-    } else {
+        // The memory scan looks for "_SM_" only, and the registry source
+        // refuses an "SMBIOS-EPS" of this layout (24 bytes, shorter than the
+        // 2.1 entry point): a fingerprint of this table would be one
+        // GetHardwareHash never computes.
         throw std::runtime_error(
-            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") +
-            (dumpBin ? "the file" : "smbios_entry_point"));
+            std::string("a 64-bit _SM3_ entry point (SMBIOS 3) at the start of ") + holder +
+            ": libgrellan does not read such an entry point, only the "
+            "32-bit _SM_ one, so it computes no fingerprint from this table");
     }
+    if (!StartsWith(ep, "_SM_")) {
+        throw std::runtime_error(
+            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") + holder);
+    }
+    const TableLocation where = ReadEntryPoint2(ep, loaded.steps);
 
     // A dump-bin file holds the table at the address its entry point states;
     // a raw table file is the table itself.
