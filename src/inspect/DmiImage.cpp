@@ -15,15 +15,6 @@ namespace {
 namespace firmware = smbios::firmware;
 using Bytes = std::vector<unsigned char>;
 
-// What an entry point says about its table.
-struct TableLocation {
-    std::uint8_t major = 0;
-    std::uint8_t minor = 0;
-    std::uint8_t revision = 0;
-    std::uint64_t length = 0;
-    std::uint64_t address = 0;
-};
-
 bool StartsWith(const Bytes& bytes, const char* anchor) {
     const std::size_t n = std::strlen(anchor);
     return bytes.size() >= n && std::memcmp(bytes.data(), anchor, n) == 0;
@@ -35,7 +26,7 @@ std::string Version(unsigned major, unsigned minor) {
 
 // The 2.1 entry point, read the way the memory scan reads it: the "_SM_"
 // part gives candidate versions, the "_DMI_" part must pass its checksum.
-TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) {
+firmware::AcceptedEntryPoint ReadEntryPoint(const Bytes& ep, std::vector<std::string>& steps) {
     if (ep.size() < firmware::kEntryPointLength) {
         throw std::runtime_error("the _SM_ entry point is " + std::to_string(ep.size()) +
                                  " bytes, shorter than " +
@@ -49,15 +40,9 @@ TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) 
         throw std::runtime_error(
             "the _SM_ entry point has no valid _DMI_ part (anchor, checksum or major version 0)");
     }
-    TableLocation where;
-    where.major = accepted->major;
-    where.minor = accepted->minor;
-    where.revision = accepted->revision;
-    where.length = accepted->tableLength;
-    where.address = accepted->tableAddress;
-    steps.push_back("_SM_ entry point: SMBIOS " + Version(where.major, where.minor) +
-                    ", table of " + std::to_string(where.length) + " bytes");
-    return where;
+    steps.push_back("_SM_ entry point: SMBIOS " + Version(accepted->major, accepted->minor) +
+                    ", table of " + std::to_string(accepted->tableLength) + " bytes");
+    return *accepted;
 }
 
 Bytes ReadBytes(const std::string& path) {
@@ -86,16 +71,16 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
         throw std::runtime_error(
             std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") + holder);
     }
-    const TableLocation where = ReadEntryPoint2(ep, loaded.steps);
+    const firmware::AcceptedEntryPoint where = ReadEntryPoint(ep, loaded.steps);
 
     // A dump-bin file holds the table at the address its entry point states;
     // a raw table file is the table itself.
-    const std::uint64_t offset = dumpBin ? where.address : 0;
+    const std::uint64_t offset = dumpBin ? where.tableAddress : 0;
     if (offset >= image.size()) {
         throw std::runtime_error("the entry point puts the table at " + std::to_string(offset) +
                                  ", past the file's " + std::to_string(image.size()) + " bytes");
     }
-    std::uint64_t length = where.length;
+    std::uint64_t length = where.tableLength;
     if (length > image.size() - offset) {
         length = image.size() - offset;
         loaded.steps.push_back("the file holds only " + std::to_string(length) +
