@@ -17,6 +17,31 @@ namespace {
 
 constexpr const char* kSmBiosServiceClass = "AppleSMBIOS";
 
+// A data property of the SMBIOS service: the reference, which keeps the bytes
+// alive, and a view of them.
+struct DataProperty {
+    platform::CFReference<CFTypeRef> reference;
+    platform::DataView bytes;
+};
+
+// The property `name` of `service` when it is a data object; otherwise
+// nothing, with the step that says why.
+std::optional<DataProperty> ReadDataProperty(const platform::RegistryObject& service,
+                                             CFStringRef key, const std::string& name,
+                                             std::vector<std::string>& steps) {
+    platform::CFReference<CFTypeRef> reference = platform::CopyProperty(service, key);
+    if (!reference) {
+        steps.push_back(std::string(kSmBiosServiceClass) + " has no " + name + " property");
+        return std::nullopt;
+    }
+    const std::optional<platform::DataView> bytes = platform::DataBytes(reference.Get());
+    if (!bytes) {
+        steps.push_back(name + " is not a data object");
+        return std::nullopt;
+    }
+    return DataProperty{std::move(reference), *bytes};
+}
+
 void FromRegistry(FirmwareTable& found) {
     std::vector<std::string>& steps = found.steps;
     const platform::RegistryObject service = platform::MatchingService(kSmBiosServiceClass);
@@ -27,19 +52,14 @@ void FromRegistry(FirmwareTable& found) {
 
     std::optional<firmware::RegistryEntryPoint> entry;
     {
-        const auto property = platform::CopyProperty(service, CFSTR("SMBIOS-EPS"));
-        if (!property) {
-            steps.push_back("AppleSMBIOS has no SMBIOS-EPS property");
+        const std::optional<DataProperty> eps =
+            ReadDataProperty(service, CFSTR("SMBIOS-EPS"), "SMBIOS-EPS", steps);
+        if (!eps) {
             return;
         }
-        const std::optional<platform::DataView> bytes = platform::DataBytes(property.Get());
-        if (!bytes) {
-            steps.push_back("SMBIOS-EPS is not a data object");
-            return;
-        }
-        entry = firmware::ReadRegistryEntryPoint(bytes->bytes, bytes->length);
+        entry = firmware::ReadRegistryEntryPoint(eps->bytes.bytes, eps->bytes.length);
         if (!entry) {
-            steps.push_back("SMBIOS-EPS is " + std::to_string(bytes->length) +
+            steps.push_back("SMBIOS-EPS is " + std::to_string(eps->bytes.length) +
                             " bytes, shorter than " + std::to_string(firmware::kEntryPointLength));
             return;
         }
@@ -47,23 +67,18 @@ void FromRegistry(FirmwareTable& found) {
     found.entryMajor = entry->major;
     found.entryMinor = entry->minor;
 
-    auto table = platform::CopyProperty(service, CFSTR("SMBIOS"));
+    std::optional<DataProperty> table = ReadDataProperty(service, CFSTR("SMBIOS"), "SMBIOS", steps);
     if (!table) {
-        steps.push_back("AppleSMBIOS has no SMBIOS property");
         return;
     }
-    const std::optional<platform::DataView> bytes = platform::DataBytes(table.Get());
-    if (!bytes) {
-        steps.push_back("SMBIOS is not a data object");
-        return;
-    }
-    if (bytes->length < entry->tableLength) {
-        steps.push_back("SMBIOS is " + std::to_string(bytes->length) + " bytes, shorter than the " +
+    const platform::DataView& bytes = table->bytes;
+    if (bytes.length < entry->tableLength) {
+        steps.push_back("SMBIOS is " + std::to_string(bytes.length) + " bytes, shorter than the " +
                         std::to_string(entry->tableLength) +
                         " the entry point states: keeping what there is");
     }
-    found.heldBytes = firmware::RegistryHeldBytes(*entry, bytes->bytes, bytes->length);
-    table.Reset();
+    found.heldBytes = firmware::RegistryHeldBytes(*entry, bytes.bytes, bytes.length);
+    table.reset();
 
     found.source = TableSource::Registry;
     steps.push_back("registry: SMBIOS " + std::to_string(entry->major) + "." +
