@@ -1,7 +1,6 @@
 // Arbitrary bytes as held bytes (prefix and table): through the constructor
 // from text and through Map, then every look-up, every string and the serial
 // extraction of the fingerprint. Also the bytes taken as snapshot text.
-#include <boost/beast/core/detail/base64.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "business/HwHashCalculator.h"
+#include "common/Base64Coder.h"
 #include "smbios/SmBios.h"
 
 namespace {
@@ -37,9 +37,7 @@ void Exercise(const SmBios& table) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    namespace base64 = boost::beast::detail::base64;
-    std::string text(base64::encoded_size(size), '\0');
-    text.resize(base64::encode(text.data(), data, size));
+    const std::string text = tirsel::kvl::agent::driver::common::Base64Coder::Encode(data, size);
     try {
         const SmBios table(text);
         Exercise(table);

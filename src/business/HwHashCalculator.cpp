@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "business/DigestSlots.h"
-#include "business/SerialLoader.h"
+#include "business/SerialComputation.h"
 #include "common/Md5Digest.h"
 
 namespace tirsel::kvl::agent::driver::business {
@@ -42,46 +42,11 @@ template std::string HwHashCalculator::LoadSmBiosSerial<SmBios::_BASEBOARD>(unsi
 // type: the slot states that record's SerialNumber offset.
 HardwareSerials HwHashCalculator::SerialsFromTable(const SmBios& table) {
     HardwareSerials serials;
-    serials.source = SerialSource::SmBiosTable;
     for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
         const DigestSlots::Slot& slot = DigestSlots::Of(id);
         serials.*slot.serial = Joined(DigestSlots::Structures(slot, table));
     }
     return serials;
-}
-
-HardwareSerials HwHashCalculator::SerialsFromFallback() {
-    HardwareSerials serials;
-    serials.source = SerialSource::Fallback;
-    SerialLoader loader;
-    for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
-        switch (id) {
-            case DigestSlots::Id::Processor: {
-                const SerialLoader::ProcessorSerial processor = loader.GetProcessorSerialParts();
-                serials.processor = processor.Serial();
-                serials.processorIdentified = processor.Identified();
-                break;
-            }
-            case DigestSlots::Id::Chassis:
-                serials.chassis = loader.GetChassisSerial();
-                break;
-            case DigestSlots::Id::System:
-                serials.system = loader.GetSystemSerial();
-                break;
-            case DigestSlots::Id::Baseboard:
-                serials.baseboard = loader.GetBaseBoardSerial();
-                break;
-        }
-    }
-    return serials;
-}
-
-HardwareSerials HwHashCalculator::CollectSerials() {
-    const SmBios table;
-    if (table.loaded) {
-        return SerialsFromTable(table);
-    }
-    return SerialsFromFallback();
 }
 
 std::string HwHashCalculator::DigestInput(const HardwareSerials& serials) {
@@ -106,7 +71,7 @@ std::string HwHashCalculator::HashText(const HardwareSerials& serials) {
 }
 
 std::string HwHashCalculator::CalculateHwHash() {
-    return HashText(CollectSerials());
+    return HashText(SerialComputation::OfThisMachine().Serials());
 }
 
 }  // namespace tirsel::kvl::agent::driver::business

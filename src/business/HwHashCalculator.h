@@ -12,8 +12,9 @@ namespace tirsel::kvl::agent::driver::business {
 // MD5 of their concatenation as 32 lower-case hexadecimal characters.
 class HwHashCalculator {
 public:
-    // Reads the firmware table (or, without one, the fallback tools) and hashes.
-    // Exceptions of the serial sources pass through unchanged.
+    // Hashes this machine's SerialComputation: its firmware table or, without
+    // one, the fallback tools. Exceptions of the serial sources pass through
+    // unchanged.
     std::string CalculateHwHash();
 
     // The serials of every structure of `type`, concatenated in table order.
@@ -23,10 +24,6 @@ public:
 
     // The four serials from an indexed table (processor only for 2.3 and later).
     HardwareSerials SerialsFromTable(const smbios::SmBios& table);
-    // The four serials from the operating system's tools, in their fixed order.
-    HardwareSerials SerialsFromFallback();
-    // The serials of this machine, from its table when one can be obtained.
-    HardwareSerials CollectSerials();
 
     // Chassis, system, baseboard, processor, joined without separators.
     static std::string DigestInput(const HardwareSerials& serials);

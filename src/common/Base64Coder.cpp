@@ -8,6 +8,8 @@
 
 namespace tirsel::kvl::agent::driver::common {
 
+namespace base64 = boost::beast::detail::base64;
+
 namespace {
 
 // Printable in the "C" locale; bytes from 0x80 up never are, whatever locale is set.
@@ -28,10 +30,20 @@ void Clean(std::string& text) {
 
 std::vector<unsigned char> Base64Coder::DecodeBytes(std::string text) {
     Clean(text);
+    return Decode(text);
+}
 
-    // One allocation for the most the text can give; cut to what was written below.
+std::string Base64Coder::Encode(const unsigned char* bytes, std::size_t size) {
+    std::string text(base64::encoded_size(size), '\0');
+    text.resize(base64::encode(text.data(), bytes, size));
+    return text;
+}
+
+std::vector<unsigned char> Base64Coder::Decode(const std::string& text) {
+    // One allocation for the most the text can give: three bytes per complete
+    // group and up to two from a final incomplete one; cut to what was written.
     std::vector<unsigned char> bytes(text.size() / 4 * 3 + 2);
-    const signed char* const inverse = boost::beast::detail::base64::get_inverse();
+    const signed char* const inverse = base64::get_inverse();
 
     std::size_t written = 0;
     unsigned char group[4] = {0, 0, 0, 0};

@@ -15,15 +15,6 @@ namespace {
 namespace firmware = smbios::firmware;
 using Bytes = std::vector<unsigned char>;
 
-// What an entry point says about its table.
-struct TableLocation {
-    std::uint8_t major = 0;
-    std::uint8_t minor = 0;
-    std::uint8_t revision = 0;
-    std::uint64_t length = 0;
-    std::uint64_t address = 0;
-};
-
 bool StartsWith(const Bytes& bytes, const char* anchor) {
     const std::size_t n = std::strlen(anchor);
     return bytes.size() >= n && std::memcmp(bytes.data(), anchor, n) == 0;
@@ -33,30 +24,9 @@ std::string Version(unsigned major, unsigned minor) {
     return std::to_string(major) + "." + std::to_string(minor);
 }
 
-// The 64-bit SMBIOS 3 entry point: version at 7 and 8, maximum table length
-// at 0x0C, table address at 0x10. Its version goes into the revision byte
-// the way the 2.1 entry point's BCD revision does.
-TableLocation ReadEntryPoint3(const Bytes& ep, std::vector<std::string>& steps) {
-    constexpr std::size_t kLength = 0x18;
-    if (ep.size() < kLength) {
-        throw std::runtime_error("the _SM3_ entry point is " + std::to_string(ep.size()) +
-                                 " bytes, shorter than " + std::to_string(kLength));
-    }
-    TableLocation where;
-    where.major = ep[7];
-    where.minor = ep[8];
-    where.revision = static_cast<std::uint8_t>(((where.major & 0x0F) << 4) | (where.minor & 0x0F));
-    where.length = firmware::ReadLe32(ep.data() + 0x0C);
-    where.address = firmware::ReadLe32(ep.data() + 0x10) |
-                    (static_cast<std::uint64_t>(firmware::ReadLe32(ep.data() + 0x14)) << 32);
-    steps.push_back("_SM3_ entry point: SMBIOS " + Version(where.major, where.minor) +
-                    ", table of at most " + std::to_string(where.length) + " bytes");
-    return where;
-}
-
 // The 2.1 entry point, read the way the memory scan reads it: the "_SM_"
 // part gives candidate versions, the "_DMI_" part must pass its checksum.
-TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) {
+firmware::AcceptedEntryPoint ReadEntryPoint(const Bytes& ep, std::vector<std::string>& steps) {
     if (ep.size() < firmware::kEntryPointLength) {
         throw std::runtime_error("the _SM_ entry point is " + std::to_string(ep.size()) +
                                  " bytes, shorter than " +
@@ -70,15 +40,9 @@ TableLocation ReadEntryPoint2(const Bytes& ep, std::vector<std::string>& steps) 
         throw std::runtime_error(
             "the _SM_ entry point has no valid _DMI_ part (anchor, checksum or major version 0)");
     }
-    TableLocation where;
-    where.major = accepted->major;
-    where.minor = accepted->minor;
-    where.revision = accepted->revision;
-    where.length = accepted->tableLength;
-    where.address = accepted->tableAddress;
-    steps.push_back("_SM_ entry point: SMBIOS " + Version(where.major, where.minor) +
-                    ", table of " + std::to_string(where.length) + " bytes");
-    return where;
+    steps.push_back("_SM_ entry point: SMBIOS " + Version(accepted->major, accepted->minor) +
+                    ", table of " + std::to_string(accepted->tableLength) + " bytes");
+    return *accepted;
 }
 
 Bytes ReadBytes(const std::string& path) {
@@ -92,25 +56,31 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
     Loaded loaded;
     const bool dumpBin = entryPoint.empty();
     const Bytes& ep = dumpBin ? image : entryPoint;
-    TableLocation where;
+    const char* const holder = dumpBin ? "the file" : "smbios_entry_point";
     if (StartsWith(ep, "_SM3_")) {
-        where = ReadEntryPoint3(ep, loaded.steps);
-    } else if (StartsWith(ep, "_SM_")) {
-        where = ReadEntryPoint2(ep, loaded.steps);
-    } else {
+        // The memory scan looks for "_SM_" only, and the registry source
+        // refuses an "SMBIOS-EPS" of this layout (24 bytes, shorter than the
+        // 2.1 entry point): a fingerprint of this table would be one
+        // GetHardwareHash never computes.
         throw std::runtime_error(
-            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") +
-            (dumpBin ? "the file" : "smbios_entry_point"));
+            std::string("a 64-bit _SM3_ entry point (SMBIOS 3) at the start of ") + holder +
+            ": libgrellan does not read such an entry point, only the "
+            "32-bit _SM_ one, so it computes no fingerprint from this table");
     }
+    if (!StartsWith(ep, "_SM_")) {
+        throw std::runtime_error(
+            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") + holder);
+    }
+    const firmware::AcceptedEntryPoint where = ReadEntryPoint(ep, loaded.steps);
 
     // A dump-bin file holds the table at the address its entry point states;
     // a raw table file is the table itself.
-    const std::uint64_t offset = dumpBin ? where.address : 0;
+    const std::uint64_t offset = dumpBin ? where.tableAddress : 0;
     if (offset >= image.size()) {
         throw std::runtime_error("the entry point puts the table at " + std::to_string(offset) +
                                  ", past the file's " + std::to_string(image.size()) + " bytes");
     }
-    std::uint64_t length = where.length;
+    std::uint64_t length = where.tableLength;
     if (length > image.size() - offset) {
         length = image.size() - offset;
         loaded.steps.push_back("the file holds only " + std::to_string(length) +

@@ -8,10 +8,11 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 // A raw SMBIOS structure table read from a file, turned into held bytes
 // (16-byte prefix and table) for the table model. Two layouts are read:
-//  - dmidecode --dump-bin: an entry point ("_SM_" 2.1 or "_SM3_" 3.x) at
-//    offset 0 and the table at the address it states (32 in such files);
+//  - dmidecode --dump-bin: a 2.1 ("_SM_") entry point at offset 0 and the
+//    table at the address it states (32 in such files);
 //  - the raw table Linux exposes as /sys/firmware/dmi/tables/DMI, with the
 //    entry point in the file smbios_entry_point beside it.
+// A 64-bit SMBIOS 3 ("_SM3_") entry point is refused: the library reads none.
 class DmiImage {
 public:
     struct Loaded {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "business/HardwareSerials.h"
+#include "business/SerialComputation.h"
 #include "smbios/SmBios.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -39,12 +40,6 @@ struct TableShape {
     smbios::TableWalkEnd walkEnd;
 };
 
-// The fallback command that failed, and why ("timed out after 30 s").
-struct ToolFailure {
-    std::string command;
-    std::string reason;
-};
-
 // Everything grellaninspect tells about one fingerprint computation.
 struct FingerprintReport {
     // Where the serials came from, in words ("registry table", "fallback tools", ...).
@@ -62,7 +57,7 @@ struct FingerprintReport {
     // The serials, as they enter the digest; absent when none could be gathered.
     std::optional<business::HardwareSerials> serials;
     // The fallback command that left a serial unknown, when one did.
-    std::optional<ToolFailure> toolFailure;
+    std::optional<business::FailedCommand> toolFailure;
     // The fingerprint; absent when none could be computed.
     std::optional<std::string> fingerprint;
     // Why the fingerprint is weak, if it is.

@@ -1,6 +1,5 @@
 #include "inspect/InspectProgram.h"
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +12,8 @@
 
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
-#include "common/CommandFailed.h"
+#include "business/SerialComputation.h"
+#include "common/Base64Coder.h"
 #include "grellan/grellan.h"
 #include "inspect/CommandLine.h"
 #include "inspect/DmiImage.h"
@@ -28,7 +28,6 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-namespace base64 = boost::beast::detail::base64;
 using business::DigestSlots;
 using business::HwHashCalculator;
 using smbios::SmBios;
@@ -91,9 +90,8 @@ Snapshot CheckedSnapshot(const std::string& raw, const std::string& name) {
         }
     }
     std::vector<unsigned char>& decoded = snapshot.heldBytes;
-    decoded.resize(text.size() / 4 * 3 + 2);
-    const std::size_t n = base64::decode(decoded.data(), text.data(), text.size()).first;
-    decoded.resize(n);
+    decoded = common::Base64Coder::Decode(text);
+    const std::size_t n = decoded.size();
     if (n < smbios::kTablePrefixSize) {
         throw std::logic_error("SmBios can not be loaded: the text from " + name + " decodes to " +
                                std::to_string(n) + " bytes, fewer than the 16-byte prefix");
@@ -126,14 +124,47 @@ void AddStructures(const SmBios& table, FingerprintReport& report) {
     }
 }
 
-FingerprintReport FromHeldBytes(std::vector<unsigned char> heldBytes, const std::string& source,
-                                const std::string& sourceKey, std::vector<std::string> steps,
+void AddWarnings(FingerprintReport& report) {
+    if (report.serials && report.fingerprint) {
+        report.warnings =
+            WeakSerials::Find(*report.serials, report.structures, *report.fingerprint);
+    }
+}
+
+// The report on `serials`, read from `table`: after `steps` (how the table was
+// obtained), its size and what it holds for each slot.
+FingerprintReport TableReport(const SmBios& table, business::HardwareSerials serials,
+                              std::string source, std::string sourceKey,
+                              std::vector<std::string> steps, bool withSnapshot) {
+    FingerprintReport report;
+    report.source = std::move(source);
+    report.sourceKey = std::move(sourceKey);
+    report.smbiosVersion = VersionText(table);
+    report.steps = std::move(steps);
+    const std::size_t held = table.HeldBytes().size();
+    TableShape shape;
+    shape.bytes = held > smbios::kTablePrefixSize ? held - smbios::kTablePrefixSize : 0;
+    shape.structures = CountStructures(table);
+    shape.walkEnd = smbios::WalkTable(table.HeldBytes());
+    report.table = shape;
+    report.steps.push_back("table of " + std::to_string(shape.bytes) + " bytes, " +
+                           std::to_string(shape.structures) + " structures indexed");
+    AddStructures(table, report);
+    report.serials = std::move(serials);
+    report.fingerprint = HwHashCalculator::HashText(*report.serials);
+    AddWarnings(report);
+    if (withSnapshot) {
+        report.snapshot = table.SnapshotText();
+    }
+    return report;
+}
+
+FingerprintReport FromHeldBytes(std::vector<unsigned char> heldBytes, std::string source,
+                                std::string sourceKey, std::vector<std::string> steps,
                                 bool withSnapshot) {
     const SmBios table(std::move(heldBytes));
-    FingerprintReport report = InspectProgram::ExplainTable(table, source, sourceKey, withSnapshot);
-    steps.insert(steps.end(), report.steps.begin(), report.steps.end());
-    report.steps = std::move(steps);
-    return report;
+    return TableReport(table, HwHashCalculator().SerialsFromTable(table), std::move(source),
+                       std::move(sourceKey), std::move(steps), withSnapshot);
 }
 
 FingerprintReport FromSnapshot(const std::string& raw, const std::string& name, bool withSnapshot) {
@@ -190,13 +221,6 @@ int Diff(const std::vector<std::string>& inputs, bool json, std::istream& in, st
         diff.PrintText(out);
     }
     return diff.SameFingerprint() ? InspectProgram::kExplained : InspectProgram::kDifferent;
-}
-
-void AddWarnings(FingerprintReport& report) {
-    if (report.serials && report.fingerprint) {
-        report.warnings =
-            WeakSerials::Find(*report.serials, report.structures, *report.fingerprint);
-    }
 }
 
 // What the command line asks for, once its options are checked.
@@ -302,76 +326,23 @@ int Inspect(int argc, const char* const* argv, std::istream& in, std::ostream& o
 
 }  // namespace
 
-FingerprintReport InspectProgram::ExplainTable(const SmBios& table, std::string source,
-                                               std::string sourceKey, bool withSnapshot) {
-    FingerprintReport report;
-    report.source = std::move(source);
-    report.sourceKey = std::move(sourceKey);
-    report.smbiosVersion = VersionText(table);
-    const std::size_t held = table.HeldBytes().size();
-    TableShape shape;
-    shape.bytes = held > smbios::kTablePrefixSize ? held - smbios::kTablePrefixSize : 0;
-    shape.structures = CountStructures(table);
-    shape.walkEnd = smbios::WalkTable(table.HeldBytes());
-    report.table = shape;
-    report.steps.push_back("table of " + std::to_string(shape.bytes) + " bytes, " +
-                           std::to_string(shape.structures) + " structures indexed");
-    HwHashCalculator calculator;
-    report.serials = calculator.SerialsFromTable(table);
-    AddStructures(table, report);
-    report.fingerprint = HwHashCalculator::HashText(*report.serials);
-    AddWarnings(report);
-    if (withSnapshot) {
-        report.snapshot = table.SnapshotText();
-    }
-    return report;
-}
-
 FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
-    const SmBios table;
-    if (table.loaded) {
-        static const char* const kNames[] = {"none", "registry table (AppleSMBIOS)",
-                                             "legacy memory scan", "EFI memory scan"};
-        static const char* const kKeys[] = {"none", "registry", "legacy-scan", "efi-scan"};
-        const auto index = static_cast<std::size_t>(table.Source());
-        FingerprintReport report = ExplainTable(table, kNames[index], kKeys[index], withSnapshot);
-        report.steps.insert(report.steps.begin(), table.AcquisitionSteps().begin(),
-                            table.AcquisitionSteps().end());
-        return report;
+    const business::SerialComputation computation = business::SerialComputation::OfThisMachine();
+    const business::SourceName name = business::NameOf(computation.source);
+    if (computation.table) {
+        return TableReport(*computation.table, *computation.serials, name.description, name.key,
+                           computation.steps, withSnapshot);
     }
     FingerprintReport report;
-    report.source = "fallback tools (system_profiler, ioreg, I/O Kit registry)";
-    report.sourceKey = "fallback";
-    report.steps = table.AcquisitionSteps();
-    report.steps.push_back("no SMBIOS table: asking system_profiler, ioreg and the registry");
-    try {
-        report.serials = HwHashCalculator().SerialsFromFallback();
-    } catch (const common::CommandFailed& e) {
-        // A tool that failed leaves its serial unknown: no fingerprint.
-        report.toolFailure = ToolFailure{e.Command(), e.Reason()};
-        report.steps.push_back("a tool failed (" + e.Reason() + "): " + e.Command());
-        return report;
-    } catch (const std::exception& e) {
-        // Otherwise the processor serial's parse of ioreg's registry dump is
-        // what throws. Any failure here is "no fingerprint", as
-        // GetHardwareHash reports it (an empty string).
-        report.steps.push_back(std::string("the registry dump could not be parsed: ") + e.what());
-        return report;
+    report.source = name.description;
+    report.sourceKey = name.key;
+    report.steps = computation.steps;
+    report.toolFailure = computation.failedCommand;
+    report.serials = computation.serials;
+    if (report.serials) {
+        report.fingerprint = HwHashCalculator::HashText(*report.serials);
+        AddWarnings(report);
     }
-    const business::HardwareSerials& s = *report.serials;
-    if (s.system.empty()) {
-        report.steps.push_back("system_profiler printed no Serial Number line");
-    }
-    if (!s.processorIdentified) {
-        report.steps.push_back(
-            "no processor name (no Chip or Processor Name line) and no unique-chip-id");
-    }
-    if (s.baseboard.empty()) {
-        report.steps.push_back(
-            "no mlb-serial-number data in the IOPlatformExpertDevice registry service");
-    }
-    report.fingerprint = HwHashCalculator::HashText(s);
-    AddWarnings(report);
     return report;
 }
 

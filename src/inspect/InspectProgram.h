@@ -5,10 +5,6 @@
 
 #include "inspect/FingerprintReport.h"
 
-namespace tirsel::kvl::agent::driver::smbios {
-class SmBios;
-}
-
 namespace tirsel::kvl::agent::driver::inspect {
 
 // grellaninspect: computes a fingerprint as GetHardwareHash does, or from a
@@ -29,9 +25,6 @@ public:
 
     // This machine, as GetHardwareHash sees it.
     static FingerprintReport ExplainMachine(bool withSnapshot);
-    // An indexed table; `source`/`sourceKey` say where it came from.
-    static FingerprintReport ExplainTable(const smbios::SmBios& table, std::string source,
-                                          std::string sourceKey, bool withSnapshot);
 };
 
 }  // namespace tirsel::kvl::agent::driver::inspect

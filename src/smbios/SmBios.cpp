@@ -7,6 +7,7 @@
 
 #include "common/TirselFunctions.h"
 #include "smbios/EntryPoint.h"
+#include "smbios/FirmwareTable.h"
 
 namespace tirsel::kvl::agent::driver::smbios {
 
@@ -104,12 +105,33 @@ std::string SmBios::CStruct::GetString(unsigned long number) const {
     return result;
 }
 
-SmBios::SmBios() {
+SmBios::SmBios() : SmBios(AcquireFirmwareTable()) {}
+
+SmBios::SmBios(FirmwareTable acquired) {
     Clear();
-    LoadFromFirmware();
-    if (loaded) {
-        EncodeBinaryData();
+    try {
+        Hold(std::move(acquired));
+        if (loaded) {
+            EncodeBinaryData();
+        }
+    } catch (...) {
+        Clear();  // the destructor does not run for a constructor that throws
+        throw;
     }
+}
+
+void SmBios::LoadFromFirmware() {
+    Hold(AcquireFirmwareTable());
+}
+
+void SmBios::Hold(FirmwareTable acquired) {
+    data.clear();
+    entryMajor = acquired.entryMajor;
+    entryMinor = acquired.entryMinor;
+    if (!acquired.heldBytes.empty()) {
+        Adopt(std::move(acquired.heldBytes));
+    }
+    loaded = !data.empty();
 }
 
 SmBios::SmBios(std::vector<unsigned char> heldBytes) {

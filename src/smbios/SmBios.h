@@ -4,15 +4,13 @@
 #include <cstdint>
 #include <list>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace tirsel::kvl::agent::driver::smbios {
 
-// Where the default constructor found the table it holds.
-enum class TableSource { None, Registry, LegacyScan, EfiScan };
+struct FirmwareTable;
 
 // One SMBIOS structure table, held as bytes behind a 16-byte prefix:
 //   [0] 0, [1] major, [2] minor, [3] entry-point revision,
@@ -110,8 +108,11 @@ public:
         std::vector<const char*> strings;
     };
 
-    // Obtains the running machine's table (registry or physical memory).
+    // Obtains the running machine's table (AcquireFirmwareTable) and holds it.
     SmBios();
+    // Holds a table that AcquireFirmwareTable obtained, as the default
+    // constructor does: `loaded` when it found one.
+    explicit SmBios(FirmwareTable acquired);
     // Rebuilds a table from its snapshot text; throws std::logic_error
     // "SmBios can not be loaded" for text that decodes to fewer than 16 bytes.
     explicit SmBios(const std::string& text);
@@ -160,22 +161,12 @@ public:
     unsigned char EntryMinor() const {
         return entryMinor;
     }
-    TableSource Source() const {
-        return source;
-    }
-    // What acquisition tried, in order, in words a support engineer can read
-    // (for example "/dev/mem is absent" or "no AppleSMBIOS service").
-    const std::vector<std::string>& AcquisitionSteps() const {
-        return steps;
-    }
 
 private:
-    // The held bytes from the registry or from physical memory, or nothing;
-    // they record the source, the entry point's version and their steps.
-    std::optional<std::vector<unsigned char>> AcquireFromRegistry();
-    std::optional<std::vector<unsigned char>> AcquireFromMemory();
     // Takes the held bytes of a cleared object and indexes them.
     void Adopt(std::vector<unsigned char> heldBytes);
+    // Takes an acquired table into a cleared object and sets `loaded`.
+    void Hold(FirmwareTable acquired);
 
     std::vector<unsigned char> data;
     std::string encoded;
@@ -183,8 +174,6 @@ private:
     std::map<unsigned int, CStruct*> structsByHandle;
     unsigned char entryMajor = 0;
     unsigned char entryMinor = 0;
-    TableSource source = TableSource::None;
-    std::vector<std::string> steps;
 
 public:
     bool loaded = false;

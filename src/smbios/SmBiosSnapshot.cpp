@@ -1,13 +1,13 @@
 // The snapshot text: the held bytes as padded Base64, and tables rebuilt from it.
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <stdexcept>
 
+#include "common/Base64Coder.h"
 #include "smbios/SmBios.h"
 
 namespace tirsel::kvl::agent::driver::smbios {
 
-namespace base64 = boost::beast::detail::base64;
+using common::Base64Coder;
 
 namespace {
 
@@ -37,23 +37,14 @@ void SmBios::EncodeBinaryData() {
     if (data.empty()) {
         ThrowNotLoaded();
     }
-    encoded.resize(base64::encoded_size(data.size()));
-    encoded.resize(base64::encode(encoded.data(), data.data(), data.size()));
+    encoded = Base64Coder::Encode(data.data(), data.size());
 }
 
 void SmBios::DecodeBinaryData() {
     if (encoded.empty()) {
         ThrowNotLoaded();
     }
-    data.clear();
-    // A text whose length is not a multiple of four holds up to two bytes
-    // beyond its complete groups.
-    std::vector<unsigned char> decoded(encoded.size() / 4 * 3 + 2);
-    const std::size_t written =
-        base64::decode(decoded.data(), encoded.data(), encoded.size()).first;
-    data.reserve(written);
-    data.insert(data.end(), decoded.begin(),
-                decoded.begin() + static_cast<std::ptrdiff_t>(written));
+    data = Base64Coder::Decode(encoded);
 }
 
 bool SmBios::operator==(const SmBios& other) const {

@@ -20,12 +20,14 @@
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
 #include "business/HwHashCalculator.h"
+#include "business/SerialComputation.h"
 
 namespace {
 
 using grellan::testing::FakeMacTools;
 using tirsel::kvl::agent::driver::business::HardwareSerials;
 using tirsel::kvl::agent::driver::business::HwHashCalculator;
+using tirsel::kvl::agent::driver::business::SerialComputation;
 namespace platform = tirsel::kvl::agent::driver::platform;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
@@ -93,7 +95,7 @@ TEST(FallbackStress, EveryCallGivesTheSameSerials) {
                 }
                 std::string problem;
                 try {
-                    const HardwareSerials serials = HwHashCalculator().SerialsFromFallback();
+                    const HardwareSerials serials = SerialComputation::OfFallbackTools().Serials();
                     if (HwHashCalculator::HashText(serials) != expectedHash) {
                         differences.fetch_add(1);
                         problem = "different: " + Describe(serials);

@@ -9,15 +9,21 @@
 #include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
+#include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
+#include "Steps.h"
 #include "TempDir.h"
 #include "business/HwHashCalculator.h"
+#include "business/SerialComputation.h"
+#include "common/CommandFailed.h"
 
 namespace {
 
 using grellan::testing::FakeMacTools;
 using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::HardwareSerials;
 using tirsel::kvl::agent::driver::business::HwHashCalculator;
+using tirsel::kvl::agent::driver::business::SerialComputation;
 using tirsel::kvl::agent::driver::business::SerialLoader;
 using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
@@ -160,7 +166,7 @@ TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
     standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
                              std::string("MLB\0", 4));
 
-    const auto serials = HwHashCalculator().SerialsFromFallback();
+    const HardwareSerials serials = SerialComputation::OfFallbackTools().Serials();
     EXPECT_EQ(grellan::testing::ReadFile(log),
               "system_profiler SPHardwareDataType\n"
               "ioreg -a -l -p IODeviceTree -c IORegistryEntry\n"
@@ -172,6 +178,34 @@ TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
     EXPECT_EQ(serials.baseboard, "MLB");
     EXPECT_EQ(HwHashCalculator::DigestInput(serials),
               "RUN3RUN4MLB" + machine.processorName + " ABCD");
+}
+
+// A failing tool ends the computation: it says which command failed and why,
+// and CalculateHwHash throws what the source threw, unchanged.
+TEST(FallbackFailure, IsReportedAndRethrownUnchanged) {
+    const standin::ScopedRegistry registry;
+    namespace platform = tirsel::kvl::agent::driver::platform;
+    const platform::ScopedFirmwarePaths paths(platform::WithoutMemoryDevice());
+    const FakeMacTools tools;
+    const ScopedCommandSettings commands(tools.Directory());
+    const auto calculate = [] { (void)HwHashCalculator().CalculateHwHash(); };
+
+    tools.SetScript("ioreg", "exit 3");
+    SerialComputation computation = SerialComputation::OfThisMachine();
+    EXPECT_FALSE(computation.table);
+    EXPECT_FALSE(computation.serials);
+    ASSERT_TRUE(computation.failedCommand);
+    EXPECT_EQ(computation.failedCommand->command,
+              "ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
+    EXPECT_EQ(computation.failedCommand->reason, "exit status 3");
+    EXPECT_TRUE(grellan::testing::HasStep(computation.steps, "a tool failed (exit status 3)"));
+    EXPECT_THROW(calculate(), tirsel::kvl::agent::driver::common::CommandFailed);
+
+    tools.SetRegistryDump("<plist><dict><key>a</key></plist>\n");
+    computation = SerialComputation::OfThisMachine();
+    EXPECT_FALSE(computation.failedCommand);
+    EXPECT_TRUE(grellan::testing::HasStep(computation.steps, "could not be parsed"));
+    EXPECT_THROW(calculate(), boost::property_tree::xml_parser::xml_parser_error);
 }
 
 }  // namespace

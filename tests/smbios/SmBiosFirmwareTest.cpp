@@ -20,6 +20,7 @@
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "grellan/grellan.h"
+#include "smbios/FirmwareTable.h"
 #include "smbios/SmBios.h"
 
 namespace {
@@ -37,6 +38,8 @@ using tirsel::kvl::agent::driver::business::HwHashCalculator;
 using tirsel::kvl::agent::driver::platform::MemoryDeviceAt;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
 using tirsel::kvl::agent::driver::platform::WithoutMemoryDevice;
+using tirsel::kvl::agent::driver::smbios::AcquireFirmwareTable;
+using tirsel::kvl::agent::driver::smbios::FirmwareTable;
 using tirsel::kvl::agent::driver::smbios::SmBios;
 using tirsel::kvl::agent::driver::smbios::TableSource;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
@@ -120,11 +123,12 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
     EXPECT_EQ(smbios.Version(), 0x0204U);
     EXPECT_EQ(smbios.EntryMajor(), 2);
     EXPECT_EQ(smbios.EntryMinor(), 4);
-    EXPECT_EQ(smbios.Source(), TableSource::Registry);
     EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Base64(expected));
     EXPECT_EQ(Serials(smbios, DigestSlots::Id::System), "SYSTEM-SERIAL");
-    EXPECT_TRUE(
-        HasStep(smbios.AcquisitionSteps(), "/dev/mem is absent: using the I/O Kit registry"));
+    const FirmwareTable acquired = AcquireFirmwareTable();
+    EXPECT_EQ(acquired.source, TableSource::Registry);
+    EXPECT_EQ(acquired.heldBytes, expected);
+    EXPECT_TRUE(HasStep(acquired.steps, "/dev/mem is absent: using the I/O Kit registry"));
 }
 
 TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
@@ -185,8 +189,9 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
             EXPECT_TRUE(smbios.HeldBytes().empty());
             EXPECT_TRUE(smbios.SnapshotText().empty());
             EXPECT_EQ(smbios.Version(), 0U);
-            EXPECT_EQ(smbios.Source(), TableSource::None);
-            EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), c.step));
+            const FirmwareTable acquired = AcquireFirmwareTable();
+            EXPECT_EQ(acquired.source, TableSource::None);
+            EXPECT_TRUE(HasStep(acquired.steps, c.step));
         }
         EXPECT_EQ(standin::OutstandingReferences(), 0U);
     }
@@ -220,12 +225,13 @@ TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
     {
         const SmBios smbios;
         EXPECT_TRUE(smbios.loaded);
-        EXPECT_EQ(smbios.Source(), TableSource::LegacyScan);
         EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 6, kSerialTable, 0x26));
         EXPECT_EQ(smbios.EntryMajor(), 2);
         EXPECT_EQ(smbios.EntryMinor(), 6);
         EXPECT_EQ(Serials(smbios, DigestSlots::Id::Chassis), "CHASSIS-0001");
-        EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), "exists: scanning physical memory"));
+        const FirmwareTable acquired = AcquireFirmwareTable();
+        EXPECT_EQ(acquired.source, TableSource::LegacyScan);
+        EXPECT_TRUE(HasStep(acquired.steps, "exists: scanning physical memory"));
     }
     char hash[33];
     GetHardwareHash(hash, sizeof hash);
@@ -240,9 +246,10 @@ TEST_F(MemorySourceTest, DeviceThatCannotBeOpenedDoesNotFallBackToTheRegistry) {
     const auto paths = UseDevice(dir.Path() + "/mem");  // "exists" but is not there
     const SmBios smbios;
     EXPECT_FALSE(smbios.loaded);
-    EXPECT_EQ(smbios.Source(), TableSource::None);
-    EXPECT_TRUE(HasStep(smbios.AcquisitionSteps(), "/mem cannot be opened"));
-    EXPECT_FALSE(HasStep(smbios.AcquisitionSteps(), "registry"));
+    const FirmwareTable acquired = AcquireFirmwareTable();
+    EXPECT_EQ(acquired.source, TableSource::None);
+    EXPECT_TRUE(HasStep(acquired.steps, "/mem cannot be opened"));
+    EXPECT_FALSE(HasStep(acquired.steps, "registry"));
 }
 
 TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
@@ -369,7 +376,7 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
 
         const SmBios smbios;
         ASSERT_TRUE(smbios.loaded);
-        ASSERT_EQ(smbios.Source(), TableSource::LegacyScan);
+        ASSERT_EQ(AcquireFirmwareTable().source, TableSource::LegacyScan);
         const unsigned char* table = smbios.HeldBytes().data() + 16;
         std::size_t structures = 0;
         std::size_t lastOffset = 0;
