@@ -28,7 +28,7 @@
 #include "Processes.h"
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
-#include "business/HwHashCalculator.h"
+#include "business/SerialComputation.h"
 #include "grellan/grellan.h"
 #include "smbios/SmBios.h"
 
@@ -42,7 +42,7 @@ using grellan::testing::ReadFile;
 using grellan::testing::RunShell;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::business::HardwareSerials;
-using tirsel::kvl::agent::driver::business::HwHashCalculator;
+using tirsel::kvl::agent::driver::business::SerialComputation;
 using Clock = std::chrono::steady_clock;
 
 std::string Quote(const std::string& text) {
@@ -197,7 +197,7 @@ TEST_P(ToolsRunDirectly, GiveTheSerialsAndFingerprintOfTheLibrary) {
     if (GetParam().grepOptions != nullptr) {
         hostile.emplace("GREP_OPTIONS", GetParam().grepOptions);
     }
-    const HardwareSerials library = HwHashCalculator().SerialsFromFallback();
+    const HardwareSerials library = SerialComputation::OfFallbackTools().Serials();
     EXPECT_EQ(library.chassis, direct.chassis);
     EXPECT_EQ(library.system, direct.system);
     EXPECT_EQ(library.baseboard, direct.baseboard);
