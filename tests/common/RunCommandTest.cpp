@@ -186,9 +186,10 @@ TEST(RunCommandIsolation, HostDescriptorsStayWithTheHost) {
     EXPECT_EQ(TirselFunctions::ExecCommand(visible), "");
     // Nothing but 0-2 is open in the command, counted by the shell itself: a
     // tool such as ls opens descriptors of its own (macOS's through fts).
-    EXPECT_EQ(TirselFunctions::ExecCommand(
-                  "fd=3; while [ $fd -lt 256 ]; do [ -e /dev/fd/$fd ] && echo $fd; fd=$((fd+1)); done"),
-              "");
+    EXPECT_EQ(
+        TirselFunctions::ExecCommand(
+            "fd=3; while [ $fd -lt 256 ]; do [ -e /dev/fd/$fd ] && echo $fd; fd=$((fd+1)); done"),
+        "");
     close(hostFile);
 
     // Host stdin holds data: the tool reads /dev/null, at once.

@@ -213,8 +213,7 @@ TEST_F(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     ASSERT_NE(parse, std::string::npos) << out;
     EXPECT_LT(scan, parse);
     EXPECT_NE(out.find("fingerprint: none"), std::string::npos);
-    const nlohmann::json json =
-        Json(RunTestBuild(noTools, "grellaninspect' --json 2>/dev/null"));
+    const nlohmann::json json = Json(RunTestBuild(noTools, "grellaninspect' --json 2>/dev/null"));
     EXPECT_EQ(json["tool_failure"]["reason"], reason);
     const ProcessResult probe = RunTestBuild(noTools, "grellanprobe' 2>/dev/null");
     EXPECT_EQ(probe.output, "unable to compute hardware hash!\n");
@@ -229,7 +228,6 @@ TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
     EXPECT_EQ(v22["fingerprint"], ReferenceMd5("CHS-22-0001SYS-22-0001MB-22-0001"));
     EXPECT_EQ(v28["fingerprint"], ReferenceMd5("CHS-28-0002SYS-28-0002MB-28-0002CPU-28-ACPU-28-B"));
 }
-
 
 TEST(InspectJson, SlotsAreThePlainDigestInput) {
     // GetString makes the control byte and the byte above 0x7F blanks; the

@@ -58,8 +58,8 @@ protected:
     // The test build's settings: `toolPath` as its search path and a blank
     // memory image, so it has no table on any machine.
     std::string TestBuildSettings(const std::string& toolPath) const {
-        return "GRELLAN_TEST_SEARCH_PATH='" + toolPath + "' GRELLAN_TEST_MEMORY_DEVICE='" +
-               memory + "' ";
+        return "GRELLAN_TEST_SEARCH_PATH='" + toolPath + "' GRELLAN_TEST_MEMORY_DEVICE='" + memory +
+               "' ";
     }
 
     // Runs the copied probe from the temporary directory with `path` as PATH,

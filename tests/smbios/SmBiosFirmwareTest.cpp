@@ -157,9 +157,7 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
         {"no entry point", [] { standin::SetDataProperty(kService, "SMBIOS", kSerialTable); },
          "AppleSMBIOS has no SMBIOS-EPS property"},
         {"entry point of 30 bytes",
-         [] {
-             PutRegistryTable(RegistryEntryPoint(2, 4, 6, 0, 30), kSerialTable);
-         },
+         [] { PutRegistryTable(RegistryEntryPoint(2, 4, 6, 0, 30), kSerialTable); },
          "SMBIOS-EPS is 30 bytes, shorter than 31"},
         {"entry point not a data object",
          [] {
