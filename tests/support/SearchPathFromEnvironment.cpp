@@ -1,0 +1,43 @@
+// Linked only into the test builds of the library and of grellaninspect that
+// the process-level tests run, beside the test support library's settable
+// settings: at load time, installs the directories in
+// GRELLAN_TEST_SEARCH_PATH as the tool search path, so a probe run as its own
+// process finds the fake tools (or, given an empty directory, no tools at
+// all), and GRELLAN_TEST_TIME_LIMIT_MS, when set, as the bound of one
+// command, and a file named by GRELLAN_TEST_MEMORY_DEVICE, when set, as the
+// memory device (no EFI markers; a blank image gives no table on any machine,
+// as the registry is asked only where there is no memory device). The
+// shipped library links the fixed settings and has no such hook.
+#include <chrono>
+#include <cstdlib>
+
+#include "CommandSettingsOverride.h"
+#include "FirmwarePathsOverride.h"
+
+namespace {
+
+namespace platform = tirsel::kvl::agent::driver::platform;
+
+struct InstallFromEnvironment {
+    InstallFromEnvironment() {
+        const char* path = std::getenv("GRELLAN_TEST_SEARCH_PATH");
+        if (path != nullptr && *path != '\0') {
+            static platform::CommandSettings settings;
+            settings.searchPath = path;
+            const char* limit = std::getenv("GRELLAN_TEST_TIME_LIMIT_MS");
+            if (limit != nullptr && *limit != '\0') {
+                settings.timeLimit = std::chrono::milliseconds(std::atol(limit));
+            }
+            platform::ExchangeCommandSettings(&settings);
+        }
+        const char* device = std::getenv("GRELLAN_TEST_MEMORY_DEVICE");
+        if (device != nullptr && *device != '\0') {
+            static const platform::FirmwarePathOverride paths = platform::MemoryDeviceAt(device);
+            platform::ExchangeFirmwarePaths(&paths);
+        }
+    }
+};
+
+const InstallFromEnvironment install;
+
+}  // namespace
