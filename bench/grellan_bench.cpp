@@ -13,6 +13,7 @@
 #include "BenchInputs.h"
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "business/HwHashCalculator.h"
 #include "common/Base64Coder.h"
 #include "common/MacXMLToJSONParser.h"
@@ -44,8 +45,7 @@ void BM_GetHardwareHash_Registry4KiB(benchmark::State& state) {
     const standin::ScopedRegistry registry;
     const platform::ScopedFirmwarePaths scoped(platform::WithoutMemoryDevice());
     const Bytes table = BenchInputs::RealisticTable();
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", BenchInputs::RegistryEntryPoint(table));
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
+    grellan::testing::PutRegistryTable(BenchInputs::RegistryEntryPoint(table), table);
     char buffer[256];
     for (auto _ : state) {
         GetHardwareHash(buffer, sizeof buffer);

@@ -41,7 +41,7 @@ struct Image {
     }
     int fd = -1;
     std::string path;
-    platform::FirmwarePathSet paths;
+    platform::FirmwarePathOverride paths;
 };
 
 }  // namespace

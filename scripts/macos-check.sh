@@ -172,7 +172,8 @@ zig_arch = {"x86_64": "x86_64", "arm64": "aarch64"}
 entries = json.load(open(os.path.join(work, "cmake", "compile_commands.json")))
 # Every target of this configure (tests, fuzzers and benchmarks are off) is
 # part of the library, the probe or the inspector; these must be among them.
-required = ("grellan_objects", "grellanprobe", "grellan_inspect", "grellaninspect")
+required = ("grellan_objects", "grellan_fixed_settings", "grellanprobe", "grellan_inspect",
+            "grellaninspect")
 units = []
 for e in entries:
     args = shlex.split(e["command"])
@@ -272,14 +273,15 @@ for arch in "${archs[@]}"; do
   runtime=("$libcxx" "$libcxxabi" "${frameworks[@]}"
     "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd")
 
-  mapfile -t lib_objects < <(objects "$arch" grellan_objects)
+  mapfile -t lib_objects < <(objects "$arch" grellan_objects grellan_fixed_settings)
   checked "$work/link-library-$arch.log" "linking libgrellan.dylib for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -dylib \
     -install_name @rpath/libgrellan.dylib \
     -exported_symbols_list "$root/cmake/grellan.exported" -dead_strip \
     -o "$out/$arch/libgrellan.dylib" "${lib_objects[@]}" "${runtime[@]}"
 
-  mapfile -t inspect_objects < <(objects "$arch" grellaninspect grellan_inspect grellan_objects)
+  mapfile -t inspect_objects < <(objects "$arch" grellaninspect grellan_inspect grellan_objects \
+    grellan_fixed_settings)
   checked "$work/link-inspect-$arch.log" "linking grellaninspect for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -execute \
     -dead_strip -o "$out/$arch/grellaninspect" "${inspect_objects[@]}" "${runtime[@]}"

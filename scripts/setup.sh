@@ -14,6 +14,8 @@ packages=(
   libboost-dev
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   dmidecode libplist-utils python3 time binutils
+  # The command runner's tests try every shell a Mac may have as /bin/sh.
+  zsh
   scdoc man-db
   lld llvm
 )

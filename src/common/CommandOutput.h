@@ -17,7 +17,6 @@ public:
     // more than `limit` bytes have arrived in all.
     bool Append(const char* bytes, std::size_t size);
 
-    std::size_t Received() const { return received; }
     // The kept text with at most one final line feed removed.
     std::string TakeText();
 

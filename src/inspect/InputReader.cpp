@@ -19,9 +19,10 @@ namespace {
 constexpr std::size_t kChunk = std::size_t{64} << 10;
 
 [[noreturn]] void ThrowTooLarge(const std::string& name) {
-    throw std::runtime_error(name +
-                             " is larger than 16 MiB (16777216 bytes): not a table or a "
-                             "snapshot; refusing to read it");
+    throw std::runtime_error(name + " is larger than " +
+                             std::to_string(InputReader::kMaxInput >> 20) + " MiB (" +
+                             std::to_string(InputReader::kMaxInput) +
+                             " bytes): not a table or a snapshot; refusing to read it");
 }
 
 [[noreturn]] void ThrowSystemError(const std::string& name, int error) {
@@ -37,7 +38,8 @@ std::string InputReader::ReadFile(const std::string& path) {
     }
     std::string content;
     std::vector<char> chunk(kChunk);
-    // One byte beyond the limit tells a file of exactly 16 MiB from a larger one.
+    // One byte beyond the limit tells a file of exactly kMaxInput bytes from a
+    // larger one.
     while (content.size() <= kMaxInput) {
         const std::size_t want = std::min(chunk.size(), kMaxInput + 1 - content.size());
         const ssize_t got = ::read(file.Get(), chunk.data(), want);

@@ -18,12 +18,9 @@ struct CommandSettings {
     std::size_t outputLimit = std::size_t{64} * 1024 * 1024;
 };
 
-// The fixed settings above, unless a test has put an override in place.
+// The settings commands run with. What is linked decides which: the shipped
+// library and grellaninspect link the fixed set above (CommandSettings.cpp);
+// the test programs link a set they can replace (tests/support).
 const CommandSettings& CurrentCommandSettings();
-
-// Installs `settings` (or, for null, the fixed set) and returns what was in
-// place. Tests only, through ScopedCommandSettings; not for use while other
-// threads run commands.
-const CommandSettings* ExchangeCommandSettings(const CommandSettings* settings);
 
 }  // namespace tirsel::kvl::agent::driver::platform

@@ -1,33 +1,34 @@
 #pragma once
 
-#include <functional>
+#include <sys/stat.h>
+
 #include <string>
 
 namespace tirsel::kvl::agent::driver::platform {
 
 // Where firmware acquisition looks: the physical-memory device and the two
-// files whose presence marks EFI firmware, with the test for presence.
+// files whose presence marks EFI firmware.
 struct FirmwarePathSet {
     std::string memoryDevice = "/dev/mem";
     std::string efiSystab = "/sys/firmware/efi/systab";
     std::string procEfiSystab = "/proc/efi/systab";
-    // Empty: ask the file system (FileSystemPathExists).
-    std::function<bool(const std::string&)> exists;
 };
 
-// The fixed paths above, unless a test has put an override in place.
+// The paths acquisition uses, and whether one of them exists. What is linked
+// decides which: the shipped library and grellaninspect link the fixed set
+// above with the file system's answer (FirmwarePaths.cpp); the test programs
+// link a set they can replace, with a presence test of their choosing
+// (tests/support).
 const FirmwarePathSet& CurrentFirmwarePaths();
-
-// Whether `path` exists, by the current set's test.
 bool PathExists(const std::string& path);
 
-// Whether stat(2) succeeds for `path` (following links); any failure, not
-// only "no such file", counts as absent.
-bool FileSystemPathExists(const std::string& path);
-
-// Installs `paths` (or, for null, the fixed set) and returns what was in place.
-// Tests only, through ScopedFirmwarePaths; not for use while other threads
-// acquire tables.
-const FirmwarePathSet* ExchangeFirmwarePaths(const FirmwarePathSet* paths);
+// Whether stat(2) succeeds for `path`: a missing path, a component that is
+// not a directory, or any other failure (no search permission, a loop of
+// links) counts as absent, as a status query that reports neither an error
+// nor "not found" decides. Links are followed.
+inline bool FileSystemPathExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
 
 }  // namespace tirsel::kvl::agent::driver::platform

@@ -21,13 +21,13 @@ using Bytes = std::vector<unsigned char>;
 
 // The 2.1 entry point up to and including its BCD revision byte (0x1E).
 constexpr std::size_t kEntryPointLength = 0x1F;
-// A memory scan reads 16 bytes at every 16-byte step.
+// What a memory scan reads at every step, and the step.
 constexpr std::size_t kProbeLength = 16;
 constexpr std::uint64_t kProbeStep = 16;
 // The legacy BIOS area the scan covers: first and last probe address.
 constexpr std::uint64_t kLegacyScanFirst = 0xE0000;
 constexpr std::uint64_t kLegacyScanLast = 0xFFFE0;
-// An EFI scan gives up 1 MiB past its start address (65,536 probes).
+// How far past its start address an EFI scan looks before it gives up.
 constexpr std::uint64_t kEfiScanSpan = 0x100000;
 // Prints the line holding the structure table address on EFI firmware.
 constexpr const char* kTableAddressCommand = "dmidecode | grep 'Table at'";

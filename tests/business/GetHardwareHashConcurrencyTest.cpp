@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "FirmwarePathsOverride.h"
-#include "MemoryImage.h"
+#include "HardwareHash.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
@@ -32,9 +33,7 @@ TEST(GetHardwareHashConcurrency, EightThreadsAgree) {
                             .AddSerial(4, 3, "P")
                             .AddEnd()
                             .Table();
-    const Bytes eps = grellan::testing::EntryPoint21(2, 8, table.size(), 0, 0x28);
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS", eps);
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
+    grellan::testing::PutRegistryTable(table, 2, 8, 0x28);
     const std::string expected = grellan::testing::ReferenceMd5("CSP");
 
     constexpr int kThreads = 8;
@@ -44,9 +43,7 @@ TEST(GetHardwareHashConcurrency, EightThreadsAgree) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&results, t] {
             for (int i = 0; i < kCalls; ++i) {
-                char buffer[64];
-                GetHardwareHash(buffer, sizeof buffer);
-                results[t].emplace_back(buffer);
+                results[t].push_back(grellan::testing::HardwareHash(64));
             }
         });
     }

@@ -9,8 +9,9 @@
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
-#include "MemoryImage.h"
+#include "HardwareHash.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "grellan/grellan.h"
@@ -33,9 +34,7 @@ protected:
                                 .AddSerial(4, 4, "CPU-0004")
                                 .AddEnd()
                                 .Table();
-        standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS",
-                                 grellan::testing::EntryPoint21(2, 7, table.size(), 0, 0x27));
-        standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
+        grellan::testing::PutRegistryTable(table, 2, 7, 0x27);
         expected = ReferenceMd5("CHASSIS-0003SYSTEM-0001BOARD-0002CPU-0004");
     }
 
@@ -80,12 +79,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, GetHardwareHashBuffer,
                          grellan::testing::CaseName());
 
 TEST_F(GetHardwareHashTest, RepeatedCallsGiveTheSameFingerprint) {
-    char first[33];
-    char second[33];
-    GetHardwareHash(first, sizeof first);
-    GetHardwareHash(second, sizeof second);
-    EXPECT_EQ(std::string(first), expected);
-    EXPECT_EQ(std::string(second), expected);
+    EXPECT_EQ(grellan::testing::HardwareHash(), expected);
+    EXPECT_EQ(grellan::testing::HardwareHash(), expected);
     EXPECT_EQ(standin::OutstandingReferences(), 0U);
 }
 

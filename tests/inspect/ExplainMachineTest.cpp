@@ -6,8 +6,10 @@
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
+#include "HardwareHash.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
@@ -38,19 +40,11 @@ const Bytes kTable = TableBuilder()
                          .Table();
 const std::string kInput = "CHSYCPU";
 
-std::string LibraryFingerprint() {
-    char buffer[33];
-    GetHardwareHash(buffer, sizeof buffer);
-    return buffer;
-}
-
 // The tool explains the table sources the way GetHardwareHash uses them, and
 // arrives at the same fingerprint in the same process.
 TEST(ExplainMachine, RegistryTable) {
     const standin::ScopedRegistry registry;
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS",
-                             EntryPoint21(2, 7, kTable.size(), 0, 0x27));
-    standin::SetDataProperty("AppleSMBIOS", "SMBIOS", kTable);
+    grellan::testing::PutRegistryTable(kTable, 2, 7, 0x27);
     const platform::ScopedFirmwarePaths scoped(platform::WithoutMemoryDevice());
 
     const FingerprintReport report = InspectProgram::ExplainMachine(true);
@@ -58,7 +52,7 @@ TEST(ExplainMachine, RegistryTable) {
     EXPECT_EQ(report.smbiosVersion, "2.7");
     EXPECT_TRUE(HasStep(report.steps, "/dev/mem is absent"));
     EXPECT_EQ(report.fingerprint, ReferenceMd5(kInput));
-    EXPECT_EQ(report.fingerprint, LibraryFingerprint());
+    EXPECT_EQ(report.fingerprint, grellan::testing::HardwareHash());
     EXPECT_EQ(report.snapshot, TableBuilder::Base64(TableBuilder::HeldBytes(2, 7, kTable, 0x27)));
 }
 
@@ -73,7 +67,7 @@ TEST(ExplainMachine, LegacyMemoryScan) {
     EXPECT_EQ(report.smbiosVersion, "2.8");
     EXPECT_TRUE(HasStep(report.steps, "legacy scan: entry point at 0xF0000"));
     EXPECT_EQ(report.fingerprint, ReferenceMd5(kInput));
-    EXPECT_EQ(report.fingerprint, LibraryFingerprint());
+    EXPECT_EQ(report.fingerprint, grellan::testing::HardwareHash());
     EXPECT_FALSE(report.snapshot);
 }
 
@@ -106,7 +100,7 @@ TEST_P(ExplainFallbackProcessor, SaysWhenNeitherNameNorChipWasFound) {
     const FingerprintReport report = InspectProgram::ExplainMachine(false);
     EXPECT_EQ(report.sourceKey, "fallback");
     EXPECT_EQ(HasStep(report.steps, "no processor name"), c.unidentified);
-    EXPECT_EQ(report.fingerprint, LibraryFingerprint());
+    EXPECT_EQ(report.fingerprint, grellan::testing::HardwareHash());
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, ExplainFallbackProcessor,

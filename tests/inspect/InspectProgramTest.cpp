@@ -19,6 +19,7 @@ namespace {
 
 using grellan::testing::Bytes;
 using grellan::testing::FakeMacTools;
+using grellan::testing::MemoryImage;
 using grellan::testing::ProcessResult;
 using grellan::testing::ReferenceMd5;
 using grellan::testing::RunShell;
@@ -164,50 +165,64 @@ TEST(InspectHelp, DescribesTheToolAndItsExitStatuses) {
     EXPECT_NE(result.output.find("--from-snapshot FILE"), std::string::npos);
 }
 
-TEST(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
-    if (std::filesystem::exists("/dev/mem")) {
-        GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
+// The MD5 of the four JSON slots, decoded and joined in digest order.
+std::string Md5OfJsonSlots(const nlohmann::json& json) {
+    std::string input;
+    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+        input += json.at("serials").at(slot.name).get<std::string>();
     }
-    // The test builds in testpath/ search the fake tools first.
-    const FakeMacTools tools;
-    const std::string bin = std::string(GRELLAN_BUILD_DIR) + "/testpath";
-    const std::string env = "GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() + ":/usr/bin:/bin' ";
-    const nlohmann::json json = Json(RunShell(env + "'" + bin + "/grellaninspect' --json"));
-    const FakeMacTools::Machine machine;
-    const std::string expected =
-        ReferenceMd5(machine.serial + machine.serial + machine.processorName + " ABCD");
-    EXPECT_EQ(json["source"], "fallback");
-    EXPECT_EQ(json["serials"]["processor"], machine.processorName + " ABCD");
-    EXPECT_EQ(json["fingerprint"], expected);
-    const ProcessResult probe = RunShell(env + "'" + bin + "/grellanprobe'");
-    EXPECT_EQ(probe.output, expected + "\n");
+    return ReferenceMd5(input);
 }
 
-TEST(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
-    if (std::filesystem::exists("/dev/mem")) {
-        GTEST_SKIP() << "/dev/mem exists: the tools would scan real memory";
+// The test builds in testpath/ with `toolPath` as their search path and a
+// blank memory image: no table on any machine.
+class InspectMachine : public ::testing::Test {
+protected:
+    ProcessResult RunTestBuild(const std::string& toolPath, const std::string& command) const {
+        return RunShell("GRELLAN_TEST_SEARCH_PATH='" + toolPath + "' GRELLAN_TEST_MEMORY_DEVICE='" +
+                        memory + "' '" + GRELLAN_BUILD_DIR + "/testpath/" + command);
     }
-    const ProcessResult result = RunShell(Inspect("2>/dev/null"));
+
+    TempDir images;
+    const std::string memory = MemoryImage().Save(images);
+};
+
+TEST_F(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
+    const FakeMacTools tools;
+    const std::string toolPath = tools.Directory() + ":/usr/bin:/bin";
+    const nlohmann::json json = Json(RunTestBuild(toolPath, "grellaninspect' --json"));
+    const FakeMacTools::Machine machine;
+    EXPECT_EQ(json["source"], "fallback");
+    EXPECT_EQ(json["serials"]["chassis"], machine.serial);
+    EXPECT_EQ(json["serials"]["system"], machine.serial);
+    EXPECT_EQ(json["serials"]["processor"], machine.processorName + " ABCD");
+    // The board serial is the registry's: none in the stand-in, a Mac's own there.
+    EXPECT_EQ(json["fingerprint"], Md5OfJsonSlots(json));
+    const ProcessResult probe = RunTestBuild(toolPath, "grellanprobe'");
+    EXPECT_EQ(probe.output, json["fingerprint"].get<std::string>() + "\n");
+}
+
+TEST_F(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
+    // grep, but none of the macOS tools: a Mac keeps them in /usr/sbin
+    // (ioreg by IOKitTools' INSTALL_PATH).
+    const std::string noTools = "/usr/bin:/bin";
+    const ProcessResult result = RunTestBuild(noTools, "grellaninspect' 2>/dev/null");
     EXPECT_EQ(result.status, 3);
     const std::string& out = result.output;
-    const std::size_t absent = out.find("/dev/mem is absent");
-    const std::size_t service = out.find("no AppleSMBIOS service");
-    // No system_profiler on the fixed search path: grep's "no match" does not
-    // hide that, and the reason is printed.
+    const std::size_t scan = out.find(memory + " exists: scanning physical memory");
+    // No system_profiler on the search path: grep's "no match" does not hide
+    // that, and the reason is printed.
     const std::string reason =
         "system_profiler ended with exit status 127, and grep matched nothing";
     const std::size_t parse =
         out.find("a tool failed (" + reason + "): system_profiler SPHardwareDataType | grep");
-    ASSERT_NE(absent, std::string::npos) << out;
-    ASSERT_NE(service, std::string::npos) << out;
+    ASSERT_NE(scan, std::string::npos) << out;
     ASSERT_NE(parse, std::string::npos) << out;
-    EXPECT_LT(absent, service);
-    EXPECT_LT(service, parse);
+    EXPECT_LT(scan, parse);
     EXPECT_NE(out.find("fingerprint: none"), std::string::npos);
-    const nlohmann::json json = Json(RunShell(Inspect("--json 2>/dev/null")));
+    const nlohmann::json json = Json(RunTestBuild(noTools, "grellaninspect' --json 2>/dev/null"));
     EXPECT_EQ(json["tool_failure"]["reason"], reason);
-    const ProcessResult probe =
-        RunShell("PATH=/usr/bin:/bin '" + kBin + "/grellanprobe' 2>/dev/null");
+    const ProcessResult probe = RunTestBuild(noTools, "grellanprobe' 2>/dev/null");
     EXPECT_EQ(probe.output, "unable to compute hardware hash!\n");
 }
 
@@ -219,15 +234,6 @@ TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
         Inspect("--json --from-snapshot '" + examples + "/smbios-2.8-two-cpus.snapshot'")));
     EXPECT_EQ(v22["fingerprint"], ReferenceMd5("CHS-22-0001SYS-22-0001MB-22-0001"));
     EXPECT_EQ(v28["fingerprint"], ReferenceMd5("CHS-28-0002SYS-28-0002MB-28-0002CPU-28-ACPU-28-B"));
-}
-
-// The MD5 of the four JSON slots, decoded and joined in digest order.
-std::string Md5OfJsonSlots(const nlohmann::json& json) {
-    std::string input;
-    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
-        input += json.at("serials").at(slot.name).get<std::string>();
-    }
-    return ReferenceMd5(input);
 }
 
 TEST(InspectJson, SlotsAreThePlainDigestInput) {

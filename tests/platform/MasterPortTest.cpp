@@ -6,8 +6,9 @@
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
-#include "MemoryImage.h"
+#include "HardwareHash.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "TableBuilder.h"
 #include "grellan/grellan.h"
 #include "platform/IOKit.h"
@@ -41,9 +42,7 @@ TEST_P(MasterPortRelease, NoPortReferenceOutlivesACall) {
     const LookupCase& c = GetParam();
     if (c.smbiosTable) {
         const Bytes table = TableBuilder().AddSerial(2, 2, "BOARD-0002").AddEnd().Table();
-        standin::SetDataProperty("AppleSMBIOS", "SMBIOS-EPS",
-                                 grellan::testing::EntryPoint21(2, 7, table.size(), 0, 0x27));
-        standin::SetDataProperty("AppleSMBIOS", "SMBIOS", table);
+        grellan::testing::PutRegistryTable(table, 2, 7, 0x27);
     }
     if (c.boardSerial) {
         standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
@@ -51,9 +50,7 @@ TEST_P(MasterPortRelease, NoPortReferenceOutlivesACall) {
     }
     const std::size_t invalid = standin::InvalidReleases();
     for (int call = 0; call < 3; ++call) {
-        char buffer[33];
-        GetHardwareHash(buffer, sizeof buffer);
-        EXPECT_EQ(std::string(buffer).size(), 32U);
+        EXPECT_EQ(grellan::testing::HardwareHash().size(), 32U);
         EXPECT_EQ(standin::OutstandingPortReferences(), 0U) << "after call " << call;
         EXPECT_EQ(standin::OutstandingReferences(), 0U) << "after call " << call;
     }

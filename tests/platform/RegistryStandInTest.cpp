@@ -159,7 +159,7 @@ TEST(FirmwarePaths, ExistenceAndTheScopedOverride) {
     EXPECT_EQ(platform::CurrentFirmwarePaths().efiSystab, "/sys/firmware/efi/systab");
     EXPECT_EQ(platform::CurrentFirmwarePaths().procEfiSystab, "/proc/efi/systab");
     {
-        platform::FirmwarePathSet paths;
+        platform::FirmwarePathOverride paths;
         paths.memoryDevice = file;
         paths.exists = [](const std::string& path) { return path == "/dev/mem"; };
         const platform::ScopedFirmwarePaths scoped(paths);

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "FirmwarePathsOverride.h"
+#include "HardwareHash.h"
 #include "MemoryImage.h"
 #include "RegistryStandIn.h"
+#include "RegistryTable.h"
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
@@ -28,7 +30,9 @@ namespace {
 using grellan::testing::HasStep;
 
 using grellan::testing::Bytes;
+using grellan::testing::HardwareHash;
 using grellan::testing::MemoryImage;
+using grellan::testing::PutRegistryTable;
 using grellan::testing::ReadFile;
 using grellan::testing::ReferenceMd5;
 using grellan::testing::TableBuilder;
@@ -111,8 +115,7 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
     const Bytes table = TableOfSize(0x0A00);
     Bytes property = table;
     property.insert(property.end(), 0x40, 0xEE);  // beyond the stated length
-    standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 0x0A00, 0x24));
-    standin::SetDataProperty(kService, "SMBIOS", property);
+    PutRegistryTable(RegistryEntryPoint(2, 4, 0x0A00, 0x24), property);
 
     const SmBios smbios;
     Bytes expected = {0x00, 0x02, 0x04, 0x24, 0x00, 0x0A, 0x00, 0x00};
@@ -132,8 +135,7 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
 }
 
 TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
-    standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 0x0A00, 0x24));
-    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+    PutRegistryTable(RegistryEntryPoint(2, 4, 0x0A00, 0x24), kSerialTable);
 
     const SmBios smbios;
     EXPECT_TRUE(smbios.loaded);
@@ -159,10 +161,7 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
         {"no entry point", [] { standin::SetDataProperty(kService, "SMBIOS", kSerialTable); },
          "AppleSMBIOS has no SMBIOS-EPS property"},
         {"entry point of 30 bytes",
-         [] {
-             standin::SetDataProperty(kService, "SMBIOS-EPS", RegistryEntryPoint(2, 4, 6, 0, 30));
-             standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
-         },
+         [] { PutRegistryTable(RegistryEntryPoint(2, 4, 6, 0, 30), kSerialTable); },
          "SMBIOS-EPS is 30 bytes, shorter than 31"},
         {"entry point not a data object",
          [] {
@@ -198,13 +197,10 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
 }
 
 TEST_F(RegistrySourceTest, HardwareHashOfTheRegistryTable) {
-    standin::SetDataProperty(
-        kService, "SMBIOS-EPS",
-        RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0x24));
-    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
-    char hash[40];
-    GetHardwareHash(hash, sizeof hash);
-    EXPECT_EQ(std::string(hash), ReferenceMd5(kSerialDigestInput));
+    PutRegistryTable(
+        RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0x24),
+        kSerialTable);
+    EXPECT_EQ(HardwareHash(40), ReferenceMd5(kSerialDigestInput));
 }
 
 class MemorySourceTest : public ::testing::Test {
@@ -233,16 +229,12 @@ TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
         EXPECT_EQ(acquired.source, TableSource::LegacyScan);
         EXPECT_TRUE(HasStep(acquired.steps, "exists: scanning physical memory"));
     }
-    char hash[33];
-    GetHardwareHash(hash, sizeof hash);
-    EXPECT_EQ(std::string(hash), ReferenceMd5(kSerialDigestInput));
+    EXPECT_EQ(HardwareHash(), ReferenceMd5(kSerialDigestInput));
 }
 
 TEST_F(MemorySourceTest, DeviceThatCannotBeOpenedDoesNotFallBackToTheRegistry) {
-    standin::SetDataProperty(
-        kService, "SMBIOS-EPS",
-        RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0));
-    standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
+    PutRegistryTable(RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0),
+                     kSerialTable);
     const auto paths = UseDevice(dir.Path() + "/mem");  // "exists" but is not there
     const SmBios smbios;
     EXPECT_FALSE(smbios.loaded);

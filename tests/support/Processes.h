@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -25,11 +26,22 @@ inline bool ProcessGone(pid_t pid) {
     if (kill(pid, 0) != 0) {
         return errno == ESRCH;
     }
+#ifdef __linux__
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
     std::getline(stat, text);
     const std::size_t close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+#else
+    // No /proc: ps names the state, "Z" for a zombie.
+    FILE* ps = popen(("ps -o stat= -p " + std::to_string(pid)).c_str(), "r");
+    if (ps == nullptr) {
+        return false;
+    }
+    const int state = std::fgetc(ps);
+    pclose(ps);
+    return state == 'Z';
+#endif
 }
 
 // Whether every pid listed (one a line) in `text` has ended, allowing a

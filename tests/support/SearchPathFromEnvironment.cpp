@@ -1,15 +1,18 @@
 // Linked only into the test builds of the library and of grellaninspect that
-// the process-level tests run: at load time, installs the directories in
+// the process-level tests run, beside the test support library's settable
+// settings: at load time, installs the directories in
 // GRELLAN_TEST_SEARCH_PATH as the tool search path, so a probe run as its own
-// process finds the fake tools, and GRELLAN_TEST_TIME_LIMIT_MS, when set, as
-// the bound of one command, and a file named by GRELLAN_TEST_MEMORY_DEVICE,
-// when set, as the memory device (no EFI markers). The shipped library has no
-// such hook.
+// process finds the fake tools (or, given an empty directory, no tools at
+// all), and GRELLAN_TEST_TIME_LIMIT_MS, when set, as the bound of one
+// command, and a file named by GRELLAN_TEST_MEMORY_DEVICE, when set, as the
+// memory device (no EFI markers; a blank image gives no table on any machine,
+// as the registry is asked only where there is no memory device). The
+// shipped library links the fixed settings and has no such hook.
 #include <chrono>
 #include <cstdlib>
 
+#include "CommandSettingsOverride.h"
 #include "FirmwarePathsOverride.h"
-#include "platform/CommandSettings.h"
 
 namespace {
 
@@ -29,7 +32,7 @@ struct InstallFromEnvironment {
         }
         const char* device = std::getenv("GRELLAN_TEST_MEMORY_DEVICE");
         if (device != nullptr && *device != '\0') {
-            static const platform::FirmwarePathSet paths = platform::MemoryDeviceAt(device);
+            static const platform::FirmwarePathOverride paths = platform::MemoryDeviceAt(device);
             platform::ExchangeFirmwarePaths(&paths);
         }
     }

@@ -1,12 +1,19 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <utility>
 
 #include "platform/CommandSettings.h"
 
 namespace tirsel::kvl::agent::driver::platform {
+
+// Test programs link CommandSettingsOverride.cpp in place of the library's
+// fixed settings: CurrentCommandSettings() gives the fixed set until a test
+// installs another.
+
+// Installs `settings` (or, for null, the fixed set) and returns what was in
+// place. Through ScopedCommandSettings; not while other threads run commands.
+const CommandSettings* ExchangeCommandSettings(const CommandSettings* settings);
 
 // The fixed settings with `directory` searched first for tools (fake
 // system_profiler, ioreg, dmidecode), then the fixed search path for grep,
