@@ -25,8 +25,8 @@
 #include "RegistryDumps.h"
 #include "TempDir.h"
 #include "common/MacXMLToJSONParser.h"
-#include "common/TirselFunctions.h"
 #include "grellan/grellan.h"
+#include "platform/CommandRunner.h"
 
 namespace {
 
@@ -54,9 +54,8 @@ bool ReadFile(const std::string& path, std::string& bytes) {
 // which gets the output as SerialLoader hands it over.
 template <typename Parser, typename Handover>
 std::string ConvertDump(Handover&& handover) {
-    tirsel::kvl::agent::driver::common::CommandResult result =
-        tirsel::kvl::agent::driver::common::TirselFunctions::RunCommand(
-            "ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
+    platform::CommandResult result =
+        platform::CommandRunner::Run("ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
     boost::property_tree::ptree tree;
     Parser parser(handover(result.output), tree);
     parser.Parse("plist");

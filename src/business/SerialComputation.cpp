@@ -2,10 +2,10 @@
 
 #include <utility>
 
+#include "business/CommandFailed.h"
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "business/SerialLoader.h"
-#include "common/CommandFailed.h"
 #include "smbios/FirmwareTable.h"
 
 namespace tirsel::kvl::agent::driver::business {
@@ -81,7 +81,7 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
     bool processorIdentified = true;
     try {
         computation.serials = FromTools(processorIdentified);
-    } catch (const common::CommandFailed& e) {
+    } catch (const CommandFailed& e) {
         // A tool that failed leaves its serial unknown: no fingerprint.
         computation.error = std::current_exception();
         computation.failedCommand = FailedCommand{e.Command(), e.Reason()};

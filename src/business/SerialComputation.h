@@ -12,8 +12,8 @@
 
 namespace tirsel::kvl::agent::driver::business {
 
-// A fallback command that did not run to a usable end, and why, as
-// CommandResult::failure words it ("timed out after 30 s").
+// A fallback command that gave no usable answer, and why, as CommandFailed
+// words it ("timed out after 30 s").
 struct FailedCommand {
     std::string command;
     std::string reason;

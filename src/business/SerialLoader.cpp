@@ -7,15 +7,13 @@
 #include <cstring>
 #include <vector>
 
+#include "business/CommandFailed.h"
 #include "common/Base64Coder.h"
-#include "common/CommandFailed.h"
 #include "common/MacXMLToJSONParser.h"
-#include "common/TirselFunctions.h"
+#include "platform/CommandRunner.h"
 #include "platform/RegistryService.h"
 
 namespace tirsel::kvl::agent::driver::business {
-
-using common::TirselFunctions;
 
 namespace {
 
@@ -25,25 +23,40 @@ const char* const kRegistryDumpCommand = "ioreg -a  -l -p IODeviceTree -c IORegi
 const char* const kMachineSerialCommand =
     "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"";
 
-// The tool in front of grep in the two system_profiler commands: its own
-// failure is watched when a command starts with it.
+// The tool in front of grep in the two system_profiler commands: grep's "no
+// match" would hide its failure, so its own status is watched.
 const char kReportTool[] = "system_profiler";
 
-std::string ToolInFront(const std::string& command) {
-    const std::size_t length = sizeof kReportTool - 1;
-    const bool watched = command.size() > length && command.compare(0, length, kReportTool) == 0 &&
-                         command[length] == ' ';
+// The tool the loader watches when it runs `command`: the report tool for
+// its two system_profiler commands, none for anything else.
+std::string WatchedToolOf(const std::string& command) {
+    const bool watched = command == kProcessorNameCommand || command == kMachineSerialCommand;
     return watched ? std::string(kReportTool) : std::string();
 }
 
-// The output of `command`; a command that failed (see CommandResult::Failed)
-// ends the fallback computation: its serial would be missing, and a
-// fingerprint without it names a different machine. `watchedTool` is the
-// tool in front of grep, whose own failure grep's "no match" would hide.
-std::string OutputOrThrow(const std::string& command, const std::string& watchedTool) {
-    common::CommandResult result = TirselFunctions::RunCommand(command, watchedTool);
-    if (result.Failed()) {
-        throw common::CommandFailed(command, result.failure);
+// Why `result` is no usable answer; empty when it is. A command must run to
+// its end; status 2 or more is an error (grep's, or the tool's); status 1 is
+// grep's "no match", an empty field, unless the watched tool in front of
+// grep failed, which the "no match" would hide.
+std::string Unusable(const platform::CommandResult& result, const std::string& watchedTool) {
+    if (!result.Exited() || result.exitStatus >= 2) {
+        return result.reason;
+    }
+    if (result.exitStatus == 1 && !watchedTool.empty() && result.toolStatus != 0) {
+        return watchedTool + " " + result.ToolEnding() + ", and grep matched nothing";
+    }
+    return std::string();
+}
+
+// The output of `command`; a command that gives no usable answer ends the
+// fallback computation: its serial would be missing, and a fingerprint
+// without it names a different machine.
+std::string OutputOrThrow(const std::string& command) {
+    const std::string watchedTool = WatchedToolOf(command);
+    platform::CommandResult result = platform::CommandRunner::Run(command, watchedTool);
+    const std::string failure = Unusable(result, watchedTool);
+    if (!failure.empty()) {
+        throw CommandFailed(command, failure);
     }
     return std::move(result.output);
 }
@@ -53,7 +66,7 @@ std::string OutputOrThrow(const std::string& command, const std::string& watched
 // The command comes by value: that is the interface hosts of this class know.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
-    return SecondField(OutputOrThrow(command, ToolInFront(command)));
+    return SecondField(OutputOrThrow(command));
 }
 
 std::string SerialLoader::SecondField(const std::string& output) {
@@ -86,7 +99,7 @@ SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     serial.name = ProcessComand(kProcessorNameCommand);
     boost::property_tree::ptree tree;
     // The parser takes the dump over and reads it where the command left it.
-    common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand, std::string()), tree);
+    common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand), tree);
     parser.Parse("plist");
     // Without a chip identifier the processor serial is the name and a blank.
     const auto chip = parser.SearchNode(tree, "unique-chip-id");

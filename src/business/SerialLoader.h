@@ -24,9 +24,11 @@ public:
     std::string GetBaseBoardSerial();
 
     // Field 1 (between the first and second colon) of the command's output,
-    // trimmed at both ends; empty without a colon. Throws std::runtime_error
-    // when the command fails (CommandResult::Failed), as GetProcessorSerial
-    // does for the registry dump: no serial is better than a wrong one.
+    // trimmed at both ends; empty without a colon. Throws CommandFailed when
+    // the command gives no usable answer (not run to its end, exit status 2
+    // or more, or grep's "no match" after the watched system_profiler
+    // failed), as GetProcessorSerial does for the registry dump: no serial is
+    // better than a wrong one.
     std::string ProcessComand(std::string command);
 
     // The field logic of ProcessComand over a command's output.

@@ -13,38 +13,51 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace tirsel::kvl::agent::driver::platform {
 
 namespace {
 
+// A set-up step that failed: the call (and what it was for) and its errno value.
+struct SpawnFailure {
+    std::string step;
+    int error;
+};
+using Step = std::optional<SpawnFailure>;
+
+// Nothing when `error` is 0, else the failure of `step`.
+Step Checked(const char* step, int error) {
+    return error == 0 ? Step() : Step(SpawnFailure{step, error});
+}
+
 // posix_spawn's attributes and file actions, destroyed on every path.
 class SpawnAttributes {
 public:
-    SpawnAttributes() { ready = posix_spawnattr_init(&attributes) == 0; }
+    SpawnAttributes() : error(posix_spawnattr_init(&attributes)) {}
     ~SpawnAttributes() {
-        if (ready) {
+        if (error == 0) {
             posix_spawnattr_destroy(&attributes);
         }
     }
     SpawnAttributes(const SpawnAttributes&) = delete;
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ready = false;
     posix_spawnattr_t attributes{};
+    int error;
 };
 
 class FileActions {
 public:
-    FileActions() { ready = posix_spawn_file_actions_init(&actions) == 0; }
+    FileActions() : error(posix_spawn_file_actions_init(&actions)) {}
     ~FileActions() {
-        if (ready) {
+        if (error == 0) {
             posix_spawn_file_actions_destroy(&actions);
         }
     }
     FileActions(const FileActions&) = delete;
     FileActions& operator=(const FileActions&) = delete;
-    bool ready = false;
     posix_spawn_file_actions_t actions{};
+    int error;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -76,59 +89,121 @@ bool AwaitHangUp(int fd, std::chrono::milliseconds wait) {
 // up is closed in it.
 constexpr int kFirstClosed = ChildProcess::kStatusDescriptor + 1;
 
-// A pipe, or with `socket` a connected socket pair, close-on-exec.
-int MakeChannel(int ends[2], bool socket) {
+// A pipe, or with `socket` a connected socket pair, close-on-exec: `ours`
+// gets the first end, `theirs` the second.
+Step MakeChannel(bool socket, FileDescriptor& ours, FileDescriptor& theirs) {
+    int ends[2];
 #ifdef __APPLE__
     // No pipe2 or SOCK_CLOEXEC here; the children of this library close every
     // descriptor they are not given (POSIX_SPAWN_CLOEXEC_DEFAULT) in any case.
     if ((socket ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends)) != 0) {
-        return errno;
+        return Checked(socket ? "socketpair" : "pipe", errno);
     }
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     fcntl(ends[1], F_SETFD, FD_CLOEXEC);
-    return 0;
 #else
-    const int made =
-        socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) : pipe2(ends, O_CLOEXEC);
-    return made == 0 ? 0 : errno;
+    if ((socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends)
+                : pipe2(ends, O_CLOEXEC)) != 0) {
+        return Checked(socket ? "socketpair" : "pipe2", errno);
+    }
 #endif
+    ours = FileDescriptor(ends[0]);
+    theirs = FileDescriptor(ends[1]);
+    return Step();
 }
 
 // `fd` moved above the descriptors the child is given (a host that closed
 // its standard descriptors has pipes there), so that no file action
 // overwrites a descriptor a later one copies from.
-int AboveTheChildsOwn(FileDescriptor& fd) {
+Step AboveTheChildsOwn(FileDescriptor& fd) {
     if (fd.Get() >= kFirstClosed) {
-        return 0;
+        return Step();
     }
     const int moved = fcntl(fd.Get(), F_DUPFD_CLOEXEC, kFirstClosed);
     if (moved < 0) {
-        return errno;
+        return Checked("fcntl F_DUPFD_CLOEXEC", errno);
     }
     fd = FileDescriptor(moved);
-    return 0;
+    return Step();
 }
 
 // Every descriptor from kFirstClosed up is closed in the child.
 #if defined(__APPLE__)
 constexpr short kCloseTheRest = POSIX_SPAWN_CLOEXEC_DEFAULT;
-int CloseTheRest(posix_spawn_file_actions_t&) {
-    return 0;
+Step CloseTheRest(posix_spawn_file_actions_t&) {
+    return Step();
 }
 #elif defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
 constexpr short kCloseTheRest = 0;
-int CloseTheRest(posix_spawn_file_actions_t& actions) {
-    return posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosed);
+Step CloseTheRest(posix_spawn_file_actions_t& actions) {
+    return Checked("posix_spawn_file_actions_addclosefrom_np",
+                   posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosed));
 }
 #else
 #error \
     "no way to close the host's descriptors in the child (POSIX_SPAWN_CLOEXEC_DEFAULT, closefrom)"
 #endif
 
-}  // namespace
+// A process group of its own, default dispositions and an empty mask.
+Step SetAttributes(posix_spawnattr_t& attributes) {
+    sigset_t defaults;
+    sigfillset(&defaults);
+    sigdelset(&defaults, SIGKILL);
+    sigdelset(&defaults, SIGSTOP);
+    sigset_t mask;
+    sigemptyset(&mask);
+    const short flags =
+        POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | kCloseTheRest;
+    Step failed = Checked("posix_spawnattr_setflags", posix_spawnattr_setflags(&attributes, flags));
+    failed = failed
+                 ? failed
+                 : Checked("posix_spawnattr_setpgroup", posix_spawnattr_setpgroup(&attributes, 0));
+    failed = failed ? failed
+                    : Checked("posix_spawnattr_setsigdefault",
+                              posix_spawnattr_setsigdefault(&attributes, &defaults));
+    return failed ? failed
+                  : Checked("posix_spawnattr_setsigmask",
+                            posix_spawnattr_setsigmask(&attributes, &mask));
+}
 
-ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
-                           const std::vector<std::string>& environment) {
+// Standard output to `output`, the status channel to kStatusDescriptor,
+// /dev/null as standard input and standard error, nothing else.
+Step SetFileActions(posix_spawn_file_actions_t& actions, int output, int status) {
+    Step failed = Checked("posix_spawn_file_actions_adddup2 stdout",
+                          posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO));
+    failed = failed ? failed
+                    : Checked("posix_spawn_file_actions_adddup2 status channel",
+                              posix_spawn_file_actions_adddup2(&actions, status,
+                                                               ChildProcess::kStatusDescriptor));
+    failed = failed ? failed
+                    : Checked("posix_spawn_file_actions_addopen /dev/null",
+                              posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
+                                                               O_RDONLY, 0));
+    failed = failed ? failed
+                    : Checked("posix_spawn_file_actions_addopen /dev/null",
+                              posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null",
+                                                               O_WRONLY, 0));
+    return failed ? failed : CloseTheRest(actions);
+}
+
+// The system's text for an errno value, safe on any thread.
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) {
+    return text;  // GNU strerror_r
+}
+[[maybe_unused]] const char* ErrorText(int, const char* buffer) {
+    return buffer;  // XSI strerror_r
+}
+
+std::string ErrorText(int error) {
+    char buffer[256] = "";
+    return ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+// Starts `shell -c command` with the set-up ChildProcess describes; `output`
+// and `status` get this process's ends of the two channels.
+Step Spawn(const std::string& shell, const std::string& command,
+           const std::vector<std::string>& environment, FileDescriptor& output,
+           FileDescriptor& status, pid_t& pid) {
     std::vector<char*> envp;
     envp.reserve(environment.size() + 1);
     for (const std::string& entry : environment) {
@@ -140,60 +215,53 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
                           const_cast<char*>(command.c_str()), nullptr};
 
     SpawnAttributes attributes;
+    if (attributes.error != 0) {
+        return Checked("posix_spawnattr_init", attributes.error);
+    }
     FileActions actions;
-    if (!attributes.ready || !actions.ready) {
-        error = ENOMEM;
-        return;
+    if (actions.error != 0) {
+        return Checked("posix_spawn_file_actions_init", actions.error);
     }
-    int ends[2];
-    if ((error = MakeChannel(ends, false)) != 0) {
-        return;
+    FileDescriptor writeEnd;
+    FileDescriptor childStatus;
+    if (Step failed = MakeChannel(false, output, writeEnd)) {
+        return failed;
     }
-    output = FileDescriptor(ends[0]);
-    FileDescriptor writeEnd(ends[1]);
-    if ((error = MakeChannel(ends, true)) != 0) {
-        output.Close();
-        return;
+    if (Step failed = MakeChannel(true, status, childStatus)) {
+        return failed;
     }
-    status = FileDescriptor(ends[0]);
-    FileDescriptor childStatus(ends[1]);
-
-    sigset_t defaults;
-    sigfillset(&defaults);
-    sigdelset(&defaults, SIGKILL);
-    sigdelset(&defaults, SIGSTOP);
-    sigset_t mask;
-    sigemptyset(&mask);
-    posix_spawnattr_t& attr = attributes.attributes;
-    posix_spawn_file_actions_t& act = actions.actions;
-    const short flags =
-        POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | kCloseTheRest;
-    if ((error = AboveTheChildsOwn(writeEnd)) != 0 ||
-        (error = AboveTheChildsOwn(childStatus)) != 0 ||
-        (error = posix_spawnattr_setflags(&attr, flags)) != 0 ||
-        (error = posix_spawnattr_setpgroup(&attr, 0)) != 0 ||
-        (error = posix_spawnattr_setsigdefault(&attr, &defaults)) != 0 ||
-        (error = posix_spawnattr_setsigmask(&attr, &mask)) != 0 ||
-        (error = posix_spawn_file_actions_adddup2(&act, writeEnd.Get(), STDOUT_FILENO)) != 0 ||
-        (error = posix_spawn_file_actions_adddup2(&act, childStatus.Get(), kStatusDescriptor)) !=
-            0 ||
-        (error = posix_spawn_file_actions_addopen(&act, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) !=
-            0 ||
-        (error = posix_spawn_file_actions_addopen(&act, STDERR_FILENO, "/dev/null", O_WRONLY, 0)) !=
-            0 ||
-        (error = CloseTheRest(act)) != 0) {
-        output.Close();
-        status.Close();
-        return;
+    if (Step failed = AboveTheChildsOwn(writeEnd)) {
+        return failed;
+    }
+    if (Step failed = AboveTheChildsOwn(childStatus)) {
+        return failed;
+    }
+    if (Step failed = SetAttributes(attributes.attributes)) {
+        return failed;
+    }
+    if (Step failed = SetFileActions(actions.actions, writeEnd.Get(), childStatus.Get())) {
+        return failed;
     }
     pid_t child = -1;
-    error = posix_spawn(&child, shell.c_str(), &act, &attr, argv, envp.data());
+    const int error = posix_spawn(&child, shell.c_str(), &actions.actions, &attributes.attributes,
+                                  argv, envp.data());
     if (error != 0) {
-        output.Close();
-        status.Close();
-        return;
+        return SpawnFailure{"posix_spawn " + shell, error};
     }
     pid = child;
+    return Step();
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
+                           const std::vector<std::string>& environment) {
+    const Step failed = Spawn(shell, command, environment, output, status, pid);
+    if (failed) {
+        output.Close();
+        status.Close();
+        startFailure = failed->step + ": " + ErrorText(failed->error);
+    }
 }
 
 ChildProcess::~ChildProcess() {

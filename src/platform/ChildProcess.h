@@ -34,9 +34,11 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Whether the child runs; when not, StartError() holds the errno value.
+    // Whether the child runs; when not, StartFailure() names the set-up step
+    // that failed and the system's reason ("posix_spawn /bin/sh: No such file
+    // or directory").
     bool Started() const { return pid > 0; }
-    int StartError() const { return error; }
+    const std::string& StartFailure() const { return startFailure; }
 
     // The read end of the child's standard output.
     int Output() const { return output.Get(); }
@@ -57,7 +59,7 @@ private:
     bool StillOurs() const;
 
     pid_t pid = -1;
-    int error = 0;
+    std::string startFailure;
     bool reaped = false;
     std::optional<int> waitStatus;
     FileDescriptor output;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/TirselFunctions.h"
+#include "platform/CommandRunner.h"
 #include "platform/FirmwarePaths.h"
 #include "platform/MemoryDevice.h"
 #include "platform/MemoryMapping.h"
@@ -142,11 +142,12 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
     std::uint64_t first = firmware::kLegacyScanFirst;
     std::uint64_t last = firmware::kLegacyScanLast;
     if (efiScan) {
-        const common::CommandResult run =
-            common::TirselFunctions::RunCommand(firmware::kTableAddressCommand);
-        if (run.Failed()) {
-            // Not started, killed, past a bound or a real error: no address.
-            steps.push_back("EFI firmware: dmidecode failed: " + run.failure);
+        const platform::CommandResult run =
+            platform::CommandRunner::Run(firmware::kTableAddressCommand);
+        // Not started, killed, past a bound or a real error (status 2 or
+        // more): no address. Status 1 is grep's "no match".
+        if (!run.Exited() || run.exitStatus >= 2) {
+            steps.push_back("EFI firmware: dmidecode failed: " + run.reason);
             return result;
         }
         const std::string& output = run.output;

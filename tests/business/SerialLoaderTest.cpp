@@ -13,9 +13,9 @@
 #include "RegistryStandIn.h"
 #include "Steps.h"
 #include "TempDir.h"
+#include "business/CommandFailed.h"
 #include "business/HwHashCalculator.h"
 #include "business/SerialComputation.h"
-#include "common/CommandFailed.h"
 
 namespace {
 
@@ -63,6 +63,45 @@ TEST(ProcessComand, NoMatchIsEmptyButAFailedCommandThrows) {
         EXPECT_THROW(SerialLoader().ProcessComand(command), std::runtime_error);
     }
 }
+
+// grep's "no match" is an empty field only when the system_profiler in front
+// of it ran to a good end; after a failed one it would hide that failure.
+struct ReportToolCase {
+    const char* name;
+    const char* tool;     // the fake system_profiler's script
+    std::string serial;   // what GetSystemSerial gives, when it gives one
+    const char* failure;  // why it throws instead
+};
+
+class ReportToolTest : public ::testing::TestWithParam<ReportToolCase> {};
+
+TEST_P(ReportToolTest, NoMatchHidesNoFailedTool) {
+    const ReportToolCase& c = GetParam();
+    const FakeMacTools tools;
+    tools.SetScript("system_profiler", c.tool);
+    const ScopedCommandSettings commands(tools.Directory());
+    if (*c.failure == '\0') {
+        EXPECT_EQ(SerialLoader().GetSystemSerial(), c.serial);
+        return;
+    }
+    try {
+        SerialLoader().GetSystemSerial();
+        ADD_FAILURE() << "no failure";
+    } catch (const tirsel::kvl::agent::driver::business::CommandFailed& e) {
+        EXPECT_EQ(e.Reason(), c.failure);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, ReportToolTest,
+    ::testing::Values(
+        ReportToolCase{"KilledBySignal", "kill -9 $$", "",
+                       "system_profiler was killed by signal 9, and grep matched nothing"},
+        ReportToolCase{"ExitOneWithoutOutput", "exit 1", "",
+                       "system_profiler ended with exit status 1, and grep matched nothing"},
+        ReportToolCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1", "A1", ""},
+        ReportToolCase{"ExitZeroWithoutTheLine", "echo Hardware:", "", ""}),
+    grellan::testing::CaseName());
 
 struct ProcessorCase {
     const char* name;
@@ -199,7 +238,7 @@ TEST(FallbackFailure, IsReportedAndRethrownUnchanged) {
               "ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
     EXPECT_EQ(computation.failedCommand->reason, "exit status 3");
     EXPECT_TRUE(grellan::testing::HasStep(computation.steps, "a tool failed (exit status 3)"));
-    EXPECT_THROW(calculate(), tirsel::kvl::agent::driver::common::CommandFailed);
+    EXPECT_THROW(calculate(), tirsel::kvl::agent::driver::business::CommandFailed);
 
     tools.SetRegistryDump("<plist><dict><key>a</key></plist>\n");
     computation = SerialComputation::OfThisMachine();

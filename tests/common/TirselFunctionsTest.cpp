@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "CaseName.h"
-#include "common/CommandOutput.h"
+#include "platform/CommandOutput.h"
 
 namespace {
 
-using tirsel::kvl::agent::driver::common::CommandOutput;
 using tirsel::kvl::agent::driver::common::TirselFunctions;
+using tirsel::kvl::agent::driver::platform::CommandOutput;
 
 struct ExecCase {
     const char* name;

@@ -3,14 +3,15 @@
 #include <stdexcept>
 #include <string>
 
-namespace tirsel::kvl::agent::driver::common {
+namespace tirsel::kvl::agent::driver::business {
 
 // A command of the fallback sources did not run to a usable end (not
 // started, killed, past a bound, exit status 2 or more, or grep's "no match"
 // after a failed tool): its serial is unknown, so there is no fingerprint.
 class CommandFailed : public std::runtime_error {
 public:
-    // `reason` as CommandResult::failure gives it ("timed out after 30 s").
+    // `reason` says why ("timed out after 30 s", "system_profiler was killed
+    // by signal 9, and grep matched nothing").
     CommandFailed(const std::string& command, const std::string& reason)
         : std::runtime_error("command failed (" + reason + "): " + command),
           command(command),
@@ -24,4 +25,4 @@ private:
     std::string reason;
 };
 
-}  // namespace tirsel::kvl::agent::driver::common
+}  // namespace tirsel::kvl::agent::driver::business

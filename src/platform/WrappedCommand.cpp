@@ -1,10 +1,10 @@
-#include "common/WrappedCommand.h"
+#include "platform/WrappedCommand.h"
 
 #include <cstddef>
 
 #include "platform/ChildProcess.h"
 
-namespace tirsel::kvl::agent::driver::common {
+namespace tirsel::kvl::agent::driver::platform {
 
 namespace {
 
@@ -23,10 +23,20 @@ std::optional<int> StatusNumber(const std::string& text) {
     return value <= 255 ? std::optional<int>(value) : std::nullopt;
 }
 
+constexpr int kSignalStatus = 128;
+constexpr int kHighestSignal = 64;
+
 }  // namespace
 
+std::optional<int> WrappedCommand::SignalOf(int status) {
+    if (status > kSignalStatus && status <= kSignalStatus + kHighestSignal) {
+        return status - kSignalStatus;
+    }
+    return std::nullopt;
+}
+
 std::string WrappedCommand::Text(const std::string& command, const std::string& watchedTool) {
-    const std::string fd = std::to_string(platform::ChildProcess::kStatusDescriptor);
+    const std::string fd = std::to_string(ChildProcess::kStatusDescriptor);
     std::string text;
     if (!watchedTool.empty()) {
         // The subshell keeps the channel for this function; the tool and the
@@ -68,4 +78,4 @@ WrappedCommand::Report WrappedCommand::Parse(const std::string& text) {
     return report;
 }
 
-}  // namespace tirsel::kvl::agent::driver::common
+}  // namespace tirsel::kvl::agent::driver::platform

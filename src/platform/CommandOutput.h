@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-namespace tirsel::kvl::agent::driver::common {
+namespace tirsel::kvl::agent::driver::platform {
 
 // Collects a command's standard output by the reading rules of the line
 // reader the library has always used, whatever sizes the pipe delivers: the
@@ -29,4 +29,4 @@ private:
     std::string text;
 };
 
-}  // namespace tirsel::kvl::agent::driver::common
+}  // namespace tirsel::kvl::agent::driver::platform

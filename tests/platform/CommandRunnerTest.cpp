@@ -1,5 +1,5 @@
-// The command runner against real processes: its bounds, its failure rule,
-// and what of the host a command can and cannot reach.
+// The command runner against real processes: its bounds, what it reports of
+// a command's end, and what of the host a command can and cannot reach.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,14 +18,16 @@
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
 #include "common/TirselFunctions.h"
+#include "platform/CommandRunner.h"
 
 namespace {
 
 using grellan::testing::ReadFile;
 using grellan::testing::TempDir;
-using tirsel::kvl::agent::driver::common::CommandOutcome;
-using tirsel::kvl::agent::driver::common::CommandResult;
 using tirsel::kvl::agent::driver::common::TirselFunctions;
+using tirsel::kvl::agent::driver::platform::CommandOutcome;
+using tirsel::kvl::agent::driver::platform::CommandResult;
+using tirsel::kvl::agent::driver::platform::CommandRunner;
 using tirsel::kvl::agent::driver::platform::CommandSettings;
 using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
 using tirsel::kvl::agent::driver::platform::WithToolDirectory;
@@ -36,7 +38,7 @@ struct BoundCase {
     std::string command;  // "PIDS" stands for a file the processes list themselves in
     CommandOutcome outcome;
     int exitStatus;
-    const char* failure;  // why it failed; empty when it did not
+    const char* reason;  // how it ended, in words
 };
 
 class RunCommandBounds : public ::testing::TestWithParam<BoundCase> {};
@@ -57,12 +59,12 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
     const ScopedCommandSettings scoped(settings);
 
     const Clock::time_point start = Clock::now();
-    const CommandResult result = TirselFunctions::RunCommand(command);
+    const CommandResult result = CommandRunner::Run(command);
     const auto elapsed = Clock::now() - start;
 
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.exitStatus, c.exitStatus);
-    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(result.reason, c.reason);
     EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
     EXPECT_TRUE(grellan::testing::NoChildLeft());
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
@@ -71,10 +73,10 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, RunCommandBounds,
     ::testing::Values(
-        BoundCase{"ExitZero", "echo $$ > PIDS", CommandOutcome::Exited, 0, ""},
-        BoundCase{"GrepNoMatchIsNoFailure", "echo x | grep y", CommandOutcome::Exited, 1, ""},
-        BoundCase{"ExitTwoFails", "exit 2", CommandOutcome::Exited, 2, "exit status 2"},
-        BoundCase{"NotFoundFails", "grellan-no-such-tool", CommandOutcome::Exited, 127,
+        BoundCase{"ExitZero", "echo $$ > PIDS", CommandOutcome::Exited, 0, "exit status 0"},
+        BoundCase{"GrepNoMatch", "echo x | grep y", CommandOutcome::Exited, 1, "exit status 1"},
+        BoundCase{"ExitTwo", "exit 2", CommandOutcome::Exited, 2, "exit status 2"},
+        BoundCase{"NotFound", "grellan-no-such-tool", CommandOutcome::Exited, 127,
                   "exit status 127"},
         BoundCase{"KilledBySignal", "kill -9 $$", CommandOutcome::Signalled, -1,
                   "killed by signal 9"},
@@ -85,33 +87,37 @@ INSTANTIATE_TEST_SUITE_P(
         BoundCase{"GrandchildHoldsTheOutput", "sleep 1000 & echo $! > PIDS; echo partial",
                   CommandOutcome::OutputHeldOpen, -1, "output held open by a leftover process"},
         BoundCase{"DetachedGrandchildIsKilled", "sleep 1000 >/dev/null & echo $! > PIDS",
-                  CommandOutcome::Exited, 0, ""},
+                  CommandOutcome::Exited, 0, "exit status 0"},
         BoundCase{"EndlessOutput", "echo $$ > PIDS; yes", CommandOutcome::OutputTooLarge, -1,
                   "output over 1 MiB"},
         BoundCase{"OneByteTooMany", "head -c 1048577 /dev/zero", CommandOutcome::OutputTooLarge, -1,
                   "output over 1 MiB"},
-        BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0, ""}),
+        BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0,
+                  "exit status 0"}),
     grellan::testing::CaseName());
 
-TEST(RunCommandStart, AShellThatCannotBeStartedIsAFailure) {
+// The reason names the set-up step that failed.
+TEST(RunCommandStart, AShellThatCannotBeStartedIsNamed) {
     CommandSettings settings;
     settings.shell = "/nonexistent/sh";
     const ScopedCommandSettings scoped(settings);
-    const CommandResult result = TirselFunctions::RunCommand("echo hi");
+    const CommandResult result = CommandRunner::Run("echo hi");
     EXPECT_EQ(result.outcome, CommandOutcome::NotStarted);
-    EXPECT_EQ(result.failure, "could not start: No such file or directory");
+    EXPECT_EQ(result.reason,
+              "could not start: posix_spawn /nonexistent/sh: No such file or directory");
     EXPECT_EQ(result.output, "");
 }
 
 // The wrapper with each shell macOS may have as /bin/sh (dash, bash in POSIX
 // mode, zsh in sh emulation: each run under the name sh), and with this
-// machine's own /bin/sh (on a Mac, bash 3.2 in POSIX mode): grep's "no match"
-// hides no failure of the system_profiler in front of it.
+// machine's own /bin/sh (on a Mac, bash 3.2 in POSIX mode): the status of
+// the system_profiler in front of grep is reported beside grep's.
 struct PipelineCase {
     const char* name;
     const char* tool;  // the fake system_profiler's script
     std::string output;
-    const char* failure;
+    int exitStatus;  // grep's
+    int toolStatus;  // system_profiler's
 };
 
 class PipelineUnderShell : public ::testing::TestWithParam<std::tuple<const char*, PipelineCase>> {
@@ -134,10 +140,11 @@ TEST_P(PipelineUnderShell, ReportsTheToolInFrontOfGrep) {
     settings.shell = tools.Path() + "/sh";
     const ScopedCommandSettings scoped(settings);
 
-    const CommandResult result = TirselFunctions::RunCommand(
+    const CommandResult result = CommandRunner::Run(
         "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"", "system_profiler");
     EXPECT_EQ(result.output, c.output);
-    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    EXPECT_EQ(result.toolStatus, c.toolStatus);
     EXPECT_TRUE(grellan::testing::NoChildLeft());
 }
 
@@ -146,17 +153,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values("sh", "dash", "bash", "zsh"),
         ::testing::Values(
-            PipelineCase{"KilledBySignal", "kill -9 $$", "",
-                         "system_profiler was killed by signal 9, and grep matched nothing"},
-            PipelineCase{"ExitOneWithoutOutput", "exit 1", "",
-                         "system_profiler ended with exit status 1, and grep matched nothing"},
+            PipelineCase{"KilledBySignal", "kill -9 $$", "", 1, 128 + 9},
+            PipelineCase{"ExitOneWithoutOutput", "exit 1", "", 1, 1},
             PipelineCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1",
-                         "Serial Number: A1", ""},
-            PipelineCase{"ExitZeroWithoutTheLine", "echo Hardware:", "", ""},
+                         "Serial Number: A1", 0, 1},
+            PipelineCase{"ExitZeroWithoutTheLine", "echo Hardware:", "", 1, 0},
             // The status channel is not the tool's to write to.
             PipelineCase{"ToolGetsNoStatusChannel",
                          "echo 'Serial Number: A1'; test -e /dev/fd/3 && echo 'Serial Number: 3'",
-                         "Serial Number: A1", ""})),
+                         "Serial Number: A1", 0, 1})),
     [](const ::testing::TestParamInfo<std::tuple<const char*, PipelineCase>>& info) {
         return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
     });
@@ -267,7 +272,7 @@ TEST(ToolEnvironment, KeepsOnlyTheAllowedNamesAndFixesThePath) {
                                            "LOGNAME=u",
                                            "AGENT_TOKEN=s3cret",
                                            "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0"};
-    EXPECT_EQ(TirselFunctions::ToolEnvironment(host, "/p"),
+    EXPECT_EQ(CommandRunner::ToolEnvironment(host, "/p"),
               (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "LC_ALL=C", "TMPDIR=/t",
                                         "USER=u", "LOGNAME=u",
                                         "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0", "PATH=/p"}));

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-namespace tirsel::kvl::agent::driver::common {
+namespace tirsel::kvl::agent::driver::platform {
 
 // The shell text a command runs in, and what that shell reports back.
 //
@@ -37,6 +37,10 @@ public:
         std::optional<int> toolStatus;  // the watched tool's last status ("t N")
     };
     static Report Parse(const std::string& text);
+
+    // The signal a shell's status stands for: a shell reports a command
+    // killed by signal N as status 128 + N. Nothing for other statuses.
+    static std::optional<int> SignalOf(int status);
 };
 
-}  // namespace tirsel::kvl::agent::driver::common
+}  // namespace tirsel::kvl::agent::driver::platform

@@ -1,8 +1,8 @@
-#include "common/CommandOutput.h"
+#include "platform/CommandOutput.h"
 
 #include <algorithm>
 
-namespace tirsel::kvl::agent::driver::common {
+namespace tirsel::kvl::agent::driver::platform {
 
 bool CommandOutput::Append(const char* bytes, std::size_t size) {
     if (size > limit - std::min(received, limit) || received > limit) {
@@ -40,4 +40,4 @@ std::string CommandOutput::TakeText() {
     return std::move(text);
 }
 
-}  // namespace tirsel::kvl::agent::driver::common
+}  // namespace tirsel::kvl::agent::driver::platform
