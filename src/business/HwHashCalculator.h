@@ -18,7 +18,8 @@ public:
     std::string CalculateHwHash();
 
     // The serials of every structure of `type`, concatenated in table order.
-    // T fixes where the SerialNumber field lies.
+    // T fixes where the SerialNumber field lies. Part of the class's published
+    // interface; the fingerprint reads the same through SerialsFromTable.
     template <class T>
     std::string LoadSmBiosSerial(unsigned char type, const smbios::SmBios& table);
 

@@ -17,6 +17,8 @@ public:
         bool Identified() const { return !name.empty() || !chip.empty(); }
     };
 
+    // The processor serial as one text: the class's published interface; the
+    // fingerprint takes the parts, which also tell whether any was found.
     std::string GetProcessorSerial();
     ProcessorSerial GetProcessorSerialParts();
     std::string GetChassisSerial();

@@ -12,7 +12,9 @@ namespace tirsel::kvl::agent::driver::common {
 // group of two or three symbols gives one or two bytes, a lone symbol none.
 //
 // The three member operations decode the text found in property-list <data>
-// elements (indented, broken over lines). Stateless.
+// elements (indented, broken over lines); the fingerprint uses
+// DecodeStringBytes, and the other two stay as the class's published
+// interface. Stateless.
 class Base64Coder {
 public:
     // Trims the text, drops every tab, line feed and blank inside it, then

@@ -134,17 +134,18 @@ public:
     void Map();
 
     void GetStructData(unsigned char type, std::list<CStruct*>& out) const;
-    CStruct* GetStructData(unsigned int handle) const;
-
     unsigned int Version() const;
+
+    // The rest of the table's published interface, kept for the hosts of
+    // this class: the fingerprint uses none of it (the look-up by handle, the
+    // version bytes one by one, the firmware read into a cleared object, the
+    // snapshot text's conversions, comparison and printing).
+    CStruct* GetStructData(unsigned int handle) const;
     unsigned char MajorVersion() const;
     unsigned char MinorVersion() const;
-
     void LoadFromFirmware();
-
     void EncodeBinaryData();
     void DecodeBinaryData();
-
     bool operator==(const SmBios& other) const;
     bool operator!=(const SmBios& other) const;
 
