@@ -4,8 +4,11 @@
 #include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace tirsel::kvl::agent::driver::common {
@@ -86,7 +89,7 @@ void AppendUtf8(unsigned long code, std::string& out) {
 // digits until the first non-digit and then wants a ';'; it refuses code points past
 // U+10FFFF. The code is an unsigned long, as the reader's, and wraps as it does.
 const char* Decode(std::string_view written, std::string* out) {
-    static const std::pair<std::string_view, char> kEntities[] = {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
         {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}, {"&gt;", '>'}, {"&lt;", '<'}};
     std::size_t i = 0;
     while (i < written.size()) {

@@ -414,6 +414,14 @@ INSTANTIATE_TEST_SUITE_P(
                                             "&amp &unknown; &</string></dict>")},
         SameAsReadXmlCase{"NumericReference", Plist("<array><string>&#65;&#x42;</string></array>")},
         SameAsReadXmlCase{"BadNumericReference", Plist("<array><string>&#65</string></array>")},
+        // Hexadecimal letters in a decimal reference, a code that wraps, U+0000, the top of
+        // each UTF-8 length, and past the last code point.
+        SameAsReadXmlCase{"ReferencesAsTheReaderDecodesThem",
+                          "<plist string='&#1a;&#18446744073709551681;&#0;&#x7F;&#x7FF;&#xFFFF;"
+                          "&#x10FFFF;'><array><string>&#1a;&#0;&#xD800;&#x10FFFF;</string>"
+                          "</array></plist>",
+                          {"plist", "plist.<xmlattr>"}},
+        SameAsReadXmlCase{"PastTheLastCodePoint", Plist("<string>&#x110000;</string>")},
         SameAsReadXmlCase{"EntityInAttribute",
                           "<plist version=\"a&amp;b\"><string/></plist>",
                           {"plist.<xmlattr>"}},
