@@ -159,6 +159,18 @@ Element Classify(std::string_view name) {
     }
 }
 
+// put(key, text), as text, double or long long by the element.
+void StoreText(Element element, pt::ptree& target, const std::string& key,
+               const std::string& text) {
+    if (element == Element::kReal) {
+        StoreReal(target, key, text);
+    } else if (element == Element::kInteger) {
+        StoreInteger(target, key, text);
+    } else {
+        PutText(target, key, text);
+    }
+}
+
 [[noreturn]] void ThrowUnknownTag() {
     throw std::logic_error("Unknow tag");
 }
@@ -184,7 +196,7 @@ void PlistRules<Entry>::InsertValue(Entry& element, pt::ptree& target) {
         case Element::kTrue:
         case Element::kFalse:
             // The elements are empty; the entry carries the same text a dictionary stores.
-            AppendUnnamed(target).data() = std::string(name);
+            AppendUnnamed(target).data().assign(name);
             break;
         case Element::kArray: {
             pt::ptree array;
@@ -210,7 +222,6 @@ void PlistRules<Entry>::InsertValue(Entry& element, pt::ptree& target) {
 template <typename Entry>
 void PlistRules<Entry>::LoadXMLData(Entry& dict, pt::ptree& target) {
     std::string key;
-    std::string value;
     bool pending = false;
     for (Entry entry; dict.Next(entry);) {
         const std::string_view name = entry.Name();
@@ -226,22 +237,17 @@ void PlistRules<Entry>::LoadXMLData(Entry& dict, pt::ptree& target) {
 
         switch (element) {
             case Element::kText:
-                entry.ReadText(value);
-                PutText(target, key, value);
-                break;
             case Element::kReal:
-                entry.ReadText(value);
-                StoreReal(target, key, value);
+            case Element::kInteger: {
+                std::string text;
+                entry.ReadText(text);
+                StoreText(element, target, key, text);
                 break;
-            case Element::kInteger:
-                entry.ReadText(value);
-                StoreInteger(target, key, value);
-                break;
+            }
             case Element::kTrue:
             case Element::kFalse:
                 // The text the tree writes for a boolean.
-                value.assign(name);
-                PutText(target, key, value);
+                PutText(target, key, std::string(name));
                 break;
             case Element::kArray: {
                 pt::ptree array;

@@ -18,12 +18,12 @@ XmlEntry XmlEntry::Document(XmlReader& reader) {
 // An element or a comment just read.
 XmlEntry::XmlEntry(XmlReader& reader, const Piece& piece)
     : reader(&reader),
-      kind(piece.kind == Piece::kComment ? Kind::kComment : Kind::kElement),
       name(piece.text),
       text(piece.text),
       attributes(piece.attributes),
-      open(piece.open),
-      depth(reader.Depth()) {}
+      depth(reader.Depth()),
+      kind(piece.kind == Piece::kComment ? Kind::kComment : Kind::kElement),
+      open(piece.open) {}
 
 std::string_view XmlEntry::Name() const {
     switch (kind) {

@@ -36,18 +36,18 @@ public:
     bool Next(XmlEntry& entry);
 
 private:
-    enum class Kind { kDocument, kElement, kComment, kAttributes, kAttribute };
+    enum class Kind : unsigned char { kDocument, kElement, kComment, kAttributes, kAttribute };
 
     XmlEntry(XmlReader& reader, const XmlReader::Piece& piece);
 
     XmlReader* reader = nullptr;
-    Kind kind = Kind::kDocument;
     std::string_view name;             // an element's or attribute's name
     std::string_view text;             // a comment, an attribute's value as written
     const char* attributes = nullptr;  // an element's first attribute; the next one
-    bool attributesPassed = false;     // an element's attributes handed out by Next
-    bool open = false;                 // an element whose content is still to be read
     std::size_t depth = 0;             // open elements inside an element's content
+    Kind kind = Kind::kDocument;
+    bool attributesPassed = false;  // an element's attributes handed out by Next
+    bool open = false;              // an element whose content is still to be read
 };
 
 }  // namespace tirsel::kvl::agent::driver::common
