@@ -1,7 +1,8 @@
 // Any text through the library's property-list conversion and through the
 // read_xml-based reference: the outcomes (every output tree, the node found,
 // the type and message of every exception) must be the same, whether the
-// library gets the text by reference or moved; any difference aborts.
+// library gets the text by reference or moved, and when the library's rules
+// (InsertValue) convert read_xml's tree instead; any difference aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "plist", kSecondPaths[size % (sizeof kSecondPaths / sizeof kSecondPaths[0])]};
     const std::string expected = PlistOutcome(PlistConverter::kReadXml, text, paths);
     for (const PlistConverter converter :
-         {PlistConverter::kLibraryCopy, PlistConverter::kLibraryInPlace}) {
+         {PlistConverter::kLibraryCopy, PlistConverter::kLibraryInPlace,
+          PlistConverter::kLibraryTreeRules}) {
         const std::string actual = PlistOutcome(converter, text, paths);
         if (actual != expected) {
             std::fprintf(stderr, "difference (converter %d)\nreference: %s\nlibrary:   %s\n",

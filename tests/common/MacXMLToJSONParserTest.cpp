@@ -344,6 +344,11 @@ TEST(MacXMLToJSONParserTest, LimitsNestingDepth) {
         {"QuoteInElementName", "<plist\">" + Nested(limit, "<array>", "</array>") + "</plist>",
          tooDeep},
         {"UnclosedAfterDeepPrefix", "<plist>" + Nested(limit, "<array>", ""), tooDeep},
+        // A refused character reference does not end the count; a malformed tag does.
+        {"BadReferenceBeforeTheDeepPart",
+         "<plist><string>&#65</string>" + Nested(limit, "<array>", ""), tooDeep},
+        {"MalformedTagBeforeTheDeepPart", "<plist a=1>" + Nested(limit, "<array>", ""),
+         "<unspecified file>(1): expected ' or \""},
         {"Siblings", Plist("<array>" + Nested(3 * limit, "<true/>", "") + "</array>"), "no error"},
         {"HiddenInComment", Plist("<!--" + Nested(3 * limit, "<a>", "") + "-->"), "Unknow tag"},
         {"HiddenInMarkup",
@@ -390,7 +395,8 @@ struct SameAsReadXmlCase {
 class SameAsReadXml : public ::testing::TestWithParam<SameAsReadXmlCase> {};
 
 // Every result and every error is the one the read_xml-based conversion gave,
-// whether the parser copies the text or takes it over.
+// whether the parser copies the text or takes it over, and when the parser's
+// rules convert read_xml's tree.
 TEST_P(SameAsReadXml, InResultAndError) {
     using grellan::testing::PlistConverter;
     using grellan::testing::PlistOutcome;
@@ -398,6 +404,7 @@ TEST_P(SameAsReadXml, InResultAndError) {
     const std::string expected = PlistOutcome(PlistConverter::kReadXml, c.text, c.paths);
     EXPECT_EQ(PlistOutcome(PlistConverter::kLibraryCopy, c.text, c.paths), expected);
     EXPECT_EQ(PlistOutcome(PlistConverter::kLibraryInPlace, c.text, c.paths), expected);
+    EXPECT_EQ(PlistOutcome(PlistConverter::kLibraryTreeRules, c.text, c.paths), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -407,6 +414,14 @@ INSTANTIATE_TEST_SUITE_P(
                                             "&amp &unknown; &</string></dict>")},
         SameAsReadXmlCase{"NumericReference", Plist("<array><string>&#65;&#x42;</string></array>")},
         SameAsReadXmlCase{"BadNumericReference", Plist("<array><string>&#65</string></array>")},
+        // Hexadecimal letters in a decimal reference, a code that wraps, U+0000, the top of
+        // each UTF-8 length, and past the last code point.
+        SameAsReadXmlCase{"ReferencesAsTheReaderDecodesThem",
+                          "<plist string='&#1a;&#18446744073709551681;&#0;&#x7F;&#x7FF;&#xFFFF;"
+                          "&#x10FFFF;'><array><string>&#1a;&#0;&#xD800;&#x10FFFF;</string>"
+                          "</array></plist>",
+                          {"plist", "plist.<xmlattr>"}},
+        SameAsReadXmlCase{"PastTheLastCodePoint", Plist("<string>&#x110000;</string>")},
         SameAsReadXmlCase{"EntityInAttribute",
                           "<plist version=\"a&amp;b\"><string/></plist>",
                           {"plist.<xmlattr>"}},
@@ -435,7 +450,14 @@ INSTANTIATE_TEST_SUITE_P(
             "PathThroughAnEmptyElement", "<plist><a/></plist>", {"plist.a.b", "plist.a"}},
         SameAsReadXmlCase{"AttributeErrors", "<plist a=1/>"},
         SameAsReadXmlCase{"UnclosedComment", Plist("<!-- x")},
-        SameAsReadXmlCase{"RegistryDump", grellan::testing::FakeMacTools::RegistryDump({})}),
+        SameAsReadXmlCase{"RegistryDump", grellan::testing::FakeMacTools::RegistryDump({})},
+        SameAsReadXmlCase{"AtTheNestingLimit", DeepPlist(MacXMLToJSONParser::kMaxNestingDepth)},
+        SameAsReadXmlCase{"BeyondTheNestingLimit",
+                          "<plist>" + Nested(600, "<a b='<c>' c=\"/>\">", "</a>") + "</plist>"},
+        SameAsReadXmlCase{
+            "BeyondTheLimitAfterABadReference",
+            "<plist><!-- <a> --><string>&#x110000;</string>" + Nested(600, "<a/><a>", "")},
+        SameAsReadXmlCase{"ErrorBeforeTheLimit", "<plist/>x" + Nested(600, "<a>", "")}),
     [](const ::testing::TestParamInfo<SameAsReadXmlCase>& info) {
         return std::string(info.param.name);
     });

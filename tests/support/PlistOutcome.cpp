@@ -2,6 +2,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 #include <exception>
+#include <stdexcept>
 #include <typeinfo>
 
 #include "ReadXmlPlistParser.h"
@@ -26,6 +27,37 @@ void Describe(const pt::ptree& tree, std::string& out) {
     }
     out += "}";
 }
+
+// The library's array and dictionary rules (InsertValue, LoadXMLData) over the
+// tree read_xml builds, where Parse reads the text directly.
+class LibraryRulesOverReadXml {
+public:
+    LibraryRulesOverReadXml(const std::string& text, pt::ptree& output)
+        : reference(text, output), rules(std::string(), unused), output(output) {}
+
+    void Parse(const std::string& path) {
+        const boost::optional<const pt::ptree&> node =
+            reference.Document().get_child_optional(path);
+        if (!node) {
+            throw std::logic_error("XML does not contain main tags");
+        }
+        pt::ptree converted;
+        for (const auto& entry : *node) {
+            rules.InsertValue(entry, converted);
+        }
+        output.push_back(pt::ptree::value_type("array", pt::ptree()))->second.swap(converted);
+    }
+
+    boost::optional<pt::ptree&> SearchNode(pt::ptree& tree, const std::string& key) {
+        return rules.SearchNode(tree, key);
+    }
+
+private:
+    ReadXmlPlistParser reference;
+    pt::ptree unused;
+    tirsel::kvl::agent::driver::common::MacXMLToJSONParser rules;
+    pt::ptree& output;
+};
 
 template <typename Parser, typename Text>
 std::string Run(Text&& text, const std::vector<std::string>& paths) {
@@ -63,6 +95,8 @@ std::string PlistOutcome(PlistConverter converter, const std::string& text,
             return Run<MacXMLToJSONParser>(text, paths);
         case PlistConverter::kLibraryInPlace:
             return Run<MacXMLToJSONParser>(std::string(text), paths);
+        case PlistConverter::kLibraryTreeRules:
+            return Run<LibraryRulesOverReadXml>(text, paths);
     }
     return std::string();
 }

@@ -7,9 +7,10 @@ namespace grellan::testing {
 
 // Which conversion PlistOutcome runs.
 enum class PlistConverter {
-    kReadXml,        // ReadXmlPlistParser, the reference
-    kLibraryCopy,    // MacXMLToJSONParser from a const reference
-    kLibraryInPlace  // MacXMLToJSONParser from the moved text, as the fallback hands it over
+    kReadXml,          // ReadXmlPlistParser, the reference
+    kLibraryCopy,      // MacXMLToJSONParser from a const reference
+    kLibraryInPlace,   // MacXMLToJSONParser from the moved text, as the fallback hands it over
+    kLibraryTreeRules  // MacXMLToJSONParser's InsertValue over the tree read_xml built
 };
 
 // One parser over `text`; Parse of each of `paths` in turn into one output
