@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <utility>
 
 namespace tirsel::kvl::agent::driver::platform {
 
@@ -154,36 +155,36 @@ Step SetAttributes(posix_spawnattr_t& attributes) {
     sigemptyset(&mask);
     const short flags =
         POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | kCloseTheRest;
-    Step failed = Checked("posix_spawnattr_setflags", posix_spawnattr_setflags(&attributes, flags));
-    failed = failed
-                 ? failed
-                 : Checked("posix_spawnattr_setpgroup", posix_spawnattr_setpgroup(&attributes, 0));
-    failed = failed ? failed
-                    : Checked("posix_spawnattr_setsigdefault",
-                              posix_spawnattr_setsigdefault(&attributes, &defaults));
-    return failed ? failed
-                  : Checked("posix_spawnattr_setsigmask",
-                            posix_spawnattr_setsigmask(&attributes, &mask));
+    if (const int error = posix_spawnattr_setflags(&attributes, flags)) {
+        return Checked("posix_spawnattr_setflags", error);
+    }
+    if (const int error = posix_spawnattr_setpgroup(&attributes, 0)) {
+        return Checked("posix_spawnattr_setpgroup", error);
+    }
+    if (const int error = posix_spawnattr_setsigdefault(&attributes, &defaults)) {
+        return Checked("posix_spawnattr_setsigdefault", error);
+    }
+    return Checked("posix_spawnattr_setsigmask", posix_spawnattr_setsigmask(&attributes, &mask));
 }
 
 // Standard output to `output`, the status channel to kStatusDescriptor,
 // /dev/null as standard input and standard error, nothing else.
 Step SetFileActions(posix_spawn_file_actions_t& actions, int output, int status) {
-    Step failed = Checked("posix_spawn_file_actions_adddup2 stdout",
-                          posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO));
-    failed = failed ? failed
-                    : Checked("posix_spawn_file_actions_adddup2 status channel",
-                              posix_spawn_file_actions_adddup2(&actions, status,
-                                                               ChildProcess::kStatusDescriptor));
-    failed = failed ? failed
-                    : Checked("posix_spawn_file_actions_addopen /dev/null",
-                              posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
-                                                               O_RDONLY, 0));
-    failed = failed ? failed
-                    : Checked("posix_spawn_file_actions_addopen /dev/null",
-                              posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null",
-                                                               O_WRONLY, 0));
-    return failed ? failed : CloseTheRest(actions);
+    if (const int error = posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO)) {
+        return Checked("posix_spawn_file_actions_adddup2 stdout", error);
+    }
+    if (const int error =
+            posix_spawn_file_actions_adddup2(&actions, status, ChildProcess::kStatusDescriptor)) {
+        return Checked("posix_spawn_file_actions_adddup2 status channel", error);
+    }
+    for (const auto& [fd, flags] :
+         {std::pair{STDIN_FILENO, O_RDONLY}, std::pair{STDERR_FILENO, O_WRONLY}}) {
+        if (const int error =
+                posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", flags, 0)) {
+            return Checked("posix_spawn_file_actions_addopen /dev/null", error);
+        }
+    }
+    return CloseTheRest(actions);
 }
 
 // The system's text for an errno value, safe on any thread.
