@@ -196,6 +196,38 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
     }
 }
 
+// Loading again replaces the table: its serials once (not appended to the
+// first table's), its own text, and nothing at all when no table is left.
+TEST_F(RegistrySourceTest, LoadingAgainHoldsOnlyTheNewTable) {
+    const Bytes second = TableBuilder()
+                             .AddSerial(4, 0x0400, "CPU-0002")
+                             .AddSerial(3, 0x0300, "CHASSIS-0002")
+                             .AddSerial(1, 0x0100, "SYSTEM-0002")
+                             .AddSerial(2, 0x0200, "BOARD-0002")
+                             .AddEnd()
+                             .Table();
+    PutRegistryTable(kSerialTable, 2, 4);
+    SmBios smbios;
+    ASSERT_EQ(HwHashCalculator::DigestInput(HwHashCalculator().SerialsFromTable(smbios)),
+              kSerialDigestInput);
+
+    PutRegistryTable(second, 2, 6);
+    smbios.LoadFromFirmware();
+    EXPECT_TRUE(smbios.loaded);
+    EXPECT_EQ(HwHashCalculator::DigestInput(HwHashCalculator().SerialsFromTable(smbios)),
+              "CHASSIS-0002SYSTEM-0002BOARD-0002CPU-0002");
+    EXPECT_EQ(smbios.GetStructData(0x0100U)->GetString(1), "SYSTEM-0002");
+    EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 6, second));
+    EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Snapshot(2, 6, second));
+
+    standin::ClearRegistry();
+    smbios.LoadFromFirmware();
+    EXPECT_FALSE(smbios.loaded);
+    EXPECT_EQ(smbios.Version(), 0U);
+    EXPECT_EQ(smbios.GetStructData(0x0100U), nullptr);
+    EXPECT_EQ(smbios.SnapshotText(), "");
+}
+
 TEST_F(RegistrySourceTest, HardwareHashOfTheRegistryTable) {
     PutRegistryTable(
         RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0x24),
