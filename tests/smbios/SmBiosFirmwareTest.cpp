@@ -19,6 +19,7 @@
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
+#include "TestData.h"
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "grellan/grellan.h"
@@ -284,7 +285,8 @@ TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
     EXPECT_EQ(smbios.Version(), 0U);
 }
 
-// Tables from real machines, served to the legacy scan through a memory image.
+// Tables from real machines (tests/data/smbios), served to the legacy scan
+// through a memory image.
 // Each must index without reading outside the held bytes; where dmidecode is
 // at hand the serial numbers must agree with what it prints.
 
@@ -348,13 +350,7 @@ bool HaveDmidecode() {
 }
 
 TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
-    // The captured tables live beside the project, never inside it.
-    const std::filesystem::path tables =
-        std::filesystem::path(GRELLAN_SOURCE_DIR) / ".." / "shared" / "smbios-tables";
-    std::error_code error;
-    if (!std::filesystem::is_directory(tables, error)) {
-        GTEST_SKIP() << "no real tables at " << tables;
-    }
+    const std::filesystem::path tables = grellan::testing::TestDataPath("smbios");
     const bool dmidecode = HaveDmidecode();
     const bool report = std::getenv("GRELLAN_REAL_TABLE_REPORT") != nullptr;
     std::vector<std::string> files;
