@@ -303,6 +303,7 @@ TEST(InspectSnapshotInput, CutTextIsRejectedNamingBothLengths) {
     // 300 characters decode to 225 bytes; the prefix declares 16 + 376.
     EXPECT_NE(result.output.find("decodes to 225 bytes, fewer than the 392"), std::string::npos)
         << result.output;
+    EXPECT_EQ(result.output.find("not a table snapshot"), std::string::npos) << result.output;
 }
 
 // Each real table's fingerprint (tests/data/smbios, serials masked), the
