@@ -140,7 +140,7 @@ public:
     void Map();
 
     // The structures of `type`, in table order. The pointers stay valid until
-    // the next Clear, load or the object's end.
+    // the next Clear, Map or load, or the object's end.
     void GetStructData(unsigned char type, std::list<CStruct*>& out) const;
     // The structure with `handle` (the later one where two share it), or null.
     CStruct* GetStructData(unsigned int handle) const;
@@ -194,9 +194,9 @@ private:
 
     std::vector<unsigned char> data;
     std::string encoded;
-    // Every indexed structure, by value, in table order. Map fills it once
-    // and it is not resized until the next Clear, so the pointers in the
-    // indexes (and those handed out) stay valid.
+    // Every indexed structure, by value, in table order. Map replaces it
+    // whole and nothing else resizes it, so the pointers in the indexes (and
+    // those handed out) stay valid until the next Clear, Map or load.
     std::vector<CStruct> structures;
     std::map<unsigned char, std::vector<CStruct*>> structsByType;
     std::map<unsigned int, CStruct*> structsByHandle;

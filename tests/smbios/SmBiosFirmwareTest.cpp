@@ -90,14 +90,18 @@ Bytes TableOfSize(std::size_t size) {
     return builder.Table();
 }
 
-// Serials of all four kinds, as the hash calculator reads them.
-const Bytes kSerialTable = TableBuilder()
-                               .AddSerial(4, 0x0400, "CPU-0001")
-                               .AddSerial(3, 0x0300, "CHASSIS-0001")
-                               .AddSerial(1, 0x0100, "SYSTEM-0001")
-                               .AddSerial(2, 0x0200, "BOARD-0001")
-                               .AddEnd()
-                               .Table();
+// Serials of all four kinds, as the hash calculator reads them, each ending
+// in `n`.
+Bytes SerialTable(const std::string& n) {
+    return TableBuilder()
+        .AddSerial(4, 0x0400, "CPU-" + n)
+        .AddSerial(3, 0x0300, "CHASSIS-" + n)
+        .AddSerial(1, 0x0100, "SYSTEM-" + n)
+        .AddSerial(2, 0x0200, "BOARD-" + n)
+        .AddEnd()
+        .Table();
+}
+const Bytes kSerialTable = SerialTable("0001");
 const std::string kSerialDigestInput = "CHASSIS-0001SYSTEM-0001BOARD-0001CPU-0001";
 
 // "/dev/mem" is absent, so tables come from the registry stand-in.
@@ -200,13 +204,7 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
 // Loading again replaces the table: its serials once (not appended to the
 // first table's), its own text, and nothing at all when no table is left.
 TEST_F(RegistrySourceTest, LoadingAgainHoldsOnlyTheNewTable) {
-    const Bytes second = TableBuilder()
-                             .AddSerial(4, 0x0400, "CPU-0002")
-                             .AddSerial(3, 0x0300, "CHASSIS-0002")
-                             .AddSerial(1, 0x0100, "SYSTEM-0002")
-                             .AddSerial(2, 0x0200, "BOARD-0002")
-                             .AddEnd()
-                             .Table();
+    const Bytes second = SerialTable("0002");
     PutRegistryTable(kSerialTable, 2, 4);
     SmBios smbios;
     ASSERT_EQ(HwHashCalculator::DigestInput(HwHashCalculator().SerialsFromTable(smbios)),
