@@ -17,9 +17,10 @@ public:
     // unchanged.
     std::string CalculateHwHash();
 
-    // The serials of every structure of `type`, concatenated in table order.
-    // T fixes where the SerialNumber field lies. Part of the class's published
-    // interface; the fingerprint reads the same through SerialsFromTable.
+    // The serials of every structure of `type`, concatenated in table order;
+    // T fixes where the SerialNumber field lies. One slot read by its record
+    // type: SerialsFromTable reads all four through the slots' own offsets,
+    // and HwHashCalculatorTest holds the two to the same answer.
     template <class T>
     std::string LoadSmBiosSerial(unsigned char type, const smbios::SmBios& table);
 

@@ -12,9 +12,12 @@ namespace tirsel::kvl::agent::driver::common {
 // group of two or three symbols gives one or two bytes, a lone symbol none.
 //
 // The three member operations decode the text found in property-list <data>
-// elements (indented, broken over lines); the fingerprint uses
-// DecodeStringBytes, and the other two stay as the class's published
-// interface. Stateless.
+// elements (indented, broken over lines): the fallback decodes the chip
+// identifier with DecodeStringBytes, which decodes with DecodeBytes.
+// DecodeInteger reads such data as the little-endian number it stores (the
+// chip identifier as the ECID number Apple's tools print); the fingerprint
+// does not use it, base64_fuzzer and Base64CoderTest hold it to its rule.
+// Stateless.
 class Base64Coder {
 public:
     // Trims the text, drops every tab, line feed and blank inside it, then

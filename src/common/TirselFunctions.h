@@ -14,6 +14,9 @@ public:
     // final line feed removed; empty when the command cannot be started,
     // prints nothing, or does not run to its end (killed, past a bound).
     // Whatever a command printed before exiting with any status is kept.
+    // For a caller that needs the text only: the fallback and the EFI scan
+    // call CommandRunner itself, since they must also know how the command
+    // ended (a failed tool is no empty field).
     static std::string ExecCommand(const std::string& command);
 
     // Remove C-locale white space (tab, LF, VT, FF, CR, blank) at the ends.

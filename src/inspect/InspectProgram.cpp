@@ -49,12 +49,6 @@ const char* const kHelpText =
     "written.\n"
     "\n";
 
-// A bad input file: reported with exit status 2.
-class BadInput : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 std::size_t CountStructures(const SmBios& table) {
     std::size_t count = 0;
     std::list<SmBios::CStruct*> structures;
@@ -98,11 +92,12 @@ Snapshot CheckedSnapshot(const std::string& raw, const std::string& name) {
     }
     const std::uint64_t stated = smbios::firmware::ReadLe32(decoded.data() + 4);
     if (n < smbios::kTablePrefixSize + stated) {
-        throw BadInput("the snapshot text from " + name + " decodes to " + std::to_string(n) +
-                       " bytes, fewer than the " +
-                       std::to_string(smbios::kTablePrefixSize + stated) +
-                       " its prefix declares (16 + a table of " + std::to_string(stated) +
-                       " bytes): it was cut or damaged on the way");
+        // Refused as it stands, not as "not a table snapshot": it is one, cut.
+        throw std::runtime_error("the snapshot text from " + name + " decodes to " +
+                                 std::to_string(n) + " bytes, fewer than the " +
+                                 std::to_string(smbios::kTablePrefixSize + stated) +
+                                 " its prefix declares (16 + a table of " + std::to_string(stated) +
+                                 " bytes): it was cut or damaged on the way");
     }
     return snapshot;
 }

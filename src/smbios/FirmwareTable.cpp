@@ -113,4 +113,14 @@ FirmwareTable AcquireFirmwareTable() {
     return found;
 }
 
+// The table model's two members that read the firmware live here, with the
+// acquisition, so that the model itself only holds the bytes it is given.
+SmBios::SmBios() {
+    LoadFromFirmware();
+}
+
+void SmBios::LoadFromFirmware() {
+    Load(AcquireFirmwareTable());
+}
+
 }  // namespace tirsel::kvl::agent::driver::smbios

@@ -7,7 +7,7 @@
 
 #include "common/TirselFunctions.h"
 #include "smbios/EntryPoint.h"
-#include "smbios/FirmwareTable.h"
+#include "smbios/FirmwareTable.h"  // the acquired table's fields only
 
 namespace tirsel::kvl::agent::driver::smbios {
 
@@ -105,94 +105,79 @@ std::string SmBios::CStruct::GetString(unsigned long number) const {
     return result;
 }
 
-SmBios::SmBios() : SmBios(AcquireFirmwareTable()) {}
-
 SmBios::SmBios(FirmwareTable acquired) {
-    Clear();
-    try {
-        Hold(std::move(acquired));
-        if (loaded) {
-            EncodeBinaryData();
-        }
-    } catch (...) {
-        Clear();  // the destructor does not run for a constructor that throws
-        throw;
+    Load(std::move(acquired));
+}
+
+SmBios::SmBios(std::vector<unsigned char> heldBytes) {
+    if (heldBytes.size() < kTablePrefixSize) {
+        throw std::logic_error("SmBios can not be loaded");
     }
+    Hold(std::move(heldBytes));
 }
 
-void SmBios::LoadFromFirmware() {
-    Hold(AcquireFirmwareTable());
-}
-
-void SmBios::Hold(FirmwareTable acquired) {
-    data.clear();
+void SmBios::Load(FirmwareTable acquired) {
+    Clear();
+    encoded.clear();
     entryMajor = acquired.entryMajor;
     entryMinor = acquired.entryMinor;
     if (!acquired.heldBytes.empty()) {
-        Adopt(std::move(acquired.heldBytes));
+        Hold(std::move(acquired.heldBytes));
     }
     loaded = !data.empty();
 }
 
-SmBios::SmBios(std::vector<unsigned char> heldBytes) {
+void SmBios::Hold(std::vector<unsigned char> heldBytes) {
     Clear();
-    if (heldBytes.size() < kTablePrefixSize) {
-        throw std::logic_error("SmBios can not be loaded");
-    }
+    data = std::move(heldBytes);
     try {
-        Adopt(std::move(heldBytes));
+        Map();
         EncodeBinaryData();
     } catch (...) {
-        Clear();  // the destructor does not run for a constructor that throws
+        // An object that is loaded again must not keep bytes it did not
+        // index: empty, as after a failed acquisition.
+        Clear();
         throw;
     }
-}
-
-void SmBios::Adopt(std::vector<unsigned char> heldBytes) {
-    data = std::move(heldBytes);
-    Map();
-}
-
-SmBios::~SmBios() {
-    Clear();
 }
 
 void SmBios::Clear() {
     data.clear();
     loaded = false;
-    for (auto& entry : structsByType) {
-        for (CStruct*& item : entry.second) {
-            delete item;
-            item = nullptr;
-        }
-    }
     structsByType.clear();
     structsByHandle.clear();
+    structures.clear();
 }
 
 // Indexes the structures of the held table in order. Firmware tables are not
 // always well formed: the walk stops, without error, at the first structure
 // whose header, formatted area or string-set would run past the stated table
 // length or past the held bytes, or whose Length is below 4. Structures before
-// it stay indexed. Nothing outside `data` is ever read.
+// it stay indexed. Nothing outside `data` is ever read. The structures are
+// gathered first and the indexes built over them afterwards, since the
+// gathering may move them; the members are replaced only at the end.
 void SmBios::Map() {
-    Walk(data, [this](std::size_t start, const std::vector<std::size_t>& stringOffsets) {
-        auto* header = reinterpret_cast<const _HEADER*>(data.data() + start);
-        auto* entry = new CStruct(header);
-        try {
-            entry->strings.reserve(stringOffsets.size());
-            for (std::size_t offset : stringOffsets) {
-                entry->strings.push_back(reinterpret_cast<const char*>(data.data() + offset));
-            }
-            structsByType[data[start]].push_back(entry);
-        } catch (...) {
-            delete entry;
-            throw;
+    std::vector<CStruct> found;
+    Walk(data, [this, &found](std::size_t start, const std::vector<std::size_t>& stringOffsets) {
+        CStruct& entry = found.emplace_back(reinterpret_cast<const _HEADER*>(data.data() + start));
+        entry.strings.reserve(stringOffsets.size());
+        for (std::size_t offset : stringOffsets) {
+            entry.strings.push_back(reinterpret_cast<const char*>(data.data() + offset));
         }
-        const unsigned int handle = static_cast<unsigned int>(data[start + 2]) |
-                                    (static_cast<unsigned int>(data[start + 3]) << 8);
-        structsByHandle[handle] = entry;
     });
+    std::map<unsigned char, std::vector<CStruct*>> byType;
+    std::map<unsigned int, CStruct*> byHandle;
+    for (CStruct& entry : found) {
+        byType[entry.header->Type].push_back(&entry);
+        const auto* raw = reinterpret_cast<const unsigned char*>(entry.header);
+        const unsigned int handle =
+            static_cast<unsigned int>(raw[2]) | (static_cast<unsigned int>(raw[3]) << 8);
+        byHandle[handle] = &entry;
+    }
+    // Swapping keeps every element where it is: the pointers stay valid.
+    structures.swap(found);
+    structsByType.swap(byType);
+    structsByHandle.swap(byHandle);
 }
 
 TableWalkEnd WalkTable(const std::vector<unsigned char>& data) {

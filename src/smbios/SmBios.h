@@ -108,7 +108,9 @@ public:
         std::vector<const char*> strings;
     };
 
-    // Obtains the running machine's table (AcquireFirmwareTable) and holds it.
+    // Obtains the running machine's table and holds it: LoadFromFirmware on a
+    // cleared object, then its snapshot text when a table was found. Defined
+    // beside the acquisition (FirmwareTable.cpp): this file reads no firmware.
     SmBios();
     // Holds a table that AcquireFirmwareTable obtained, as the default
     // constructor does: `loaded` when it found one.
@@ -122,30 +124,47 @@ public:
     // "SmBios can not be loaded" for fewer than 16 bytes, as the text
     // constructor does.
     explicit SmBios(std::vector<unsigned char> heldBytes);
-    ~SmBios();
 
-    // The maps point into `data` and own their entries: not copyable.
+    // The indexes point into `data` and into `structures`: not copyable.
     SmBios(const SmBios&) = delete;
     SmBios& operator=(const SmBios&) = delete;
     SmBios(SmBios&&) = delete;
     SmBios& operator=(SmBios&&) = delete;
+    ~SmBios() = default;
 
+    // Drops the table and every index entry; the snapshot text and the entry
+    // point's version stay.
     void Clear();
+    // Indexes the table held in `data`, replacing any earlier index: all of
+    // it, or (when an allocation fails) none of it.
     void Map();
 
+    // The structures of `type`, in table order. The pointers stay valid until
+    // the next Clear, Map or load, or the object's end.
     void GetStructData(unsigned char type, std::list<CStruct*>& out) const;
-    unsigned int Version() const;
-
-    // The rest of the table's published interface, kept for the hosts of
-    // this class: the fingerprint uses none of it (the look-up by handle, the
-    // version bytes one by one, the firmware read into a cleared object, the
-    // snapshot text's conversions, comparison and printing).
+    // The structure with `handle` (the later one where two share it), or null.
     CStruct* GetStructData(unsigned int handle) const;
+    // Major * 256 + minor from the prefix; 0 without a table. The calculator
+    // reads processor serials from 2.3 on.
+    unsigned int Version() const;
+    // The prefix's version bytes one by one, as the inspector prints them.
     unsigned char MajorVersion() const;
     unsigned char MinorVersion() const;
+
+    // Replaces whatever the object holds by the running machine's table:
+    // clears first, so a second load holds the second table only, with its
+    // own snapshot text (empty when no table was found). Defined beside the
+    // acquisition, like the default constructor.
     void LoadFromFirmware();
+
+    // Between the held bytes and the snapshot text: Encode sets the text from
+    // the bytes, Decode the bytes from the text (without indexing them). Both
+    // throw std::logic_error "SmBios can not be loaded" when there is nothing
+    // to convert.
     void EncodeBinaryData();
     void DecodeBinaryData();
+    // Two tables are the same when their snapshot texts are: every held byte,
+    // the prefix included. How a support engineer compares two captures.
     bool operator==(const SmBios& other) const;
     bool operator!=(const SmBios& other) const;
 
@@ -156,6 +175,8 @@ public:
     const std::string& SnapshotText() const {
         return encoded;
     }
+    // The version the entry point stated (informational: Version reads the
+    // prefix).
     unsigned char EntryMajor() const {
         return entryMajor;
     }
@@ -164,14 +185,20 @@ public:
     }
 
 private:
-    // Takes the held bytes of a cleared object and indexes them.
-    void Adopt(std::vector<unsigned char> heldBytes);
-    // Takes an acquired table into a cleared object and sets `loaded`.
-    void Hold(FirmwareTable acquired);
+    // Replaces whatever the object holds by an acquired table: the firmware
+    // members and the constructor from an acquired table end here.
+    void Load(FirmwareTable acquired);
+    // Takes `heldBytes` into a cleared object, indexes them and encodes their
+    // snapshot text; an object that fails to do so is left empty.
+    void Hold(std::vector<unsigned char> heldBytes);
 
     std::vector<unsigned char> data;
     std::string encoded;
-    std::map<unsigned char, std::list<CStruct*>> structsByType;
+    // Every indexed structure, by value, in table order. Map replaces it
+    // whole and nothing else resizes it, so the pointers in the indexes (and
+    // those handed out) stay valid until the next Clear, Map or load.
+    std::vector<CStruct> structures;
+    std::map<unsigned char, std::vector<CStruct*>> structsByType;
     std::map<unsigned int, CStruct*> structsByHandle;
     unsigned char entryMajor = 0;
     unsigned char entryMinor = 0;

@@ -17,20 +17,15 @@ namespace {
 
 }  // namespace
 
-SmBios::SmBios(const std::string& text) {
-    Clear();
-    encoded = text;
+// The text is kept verbatim: two texts that decode to the same bytes but
+// differ as texts (characters after the padding) make unequal objects.
+SmBios::SmBios(const std::string& text) : encoded(text) {
     DecodeBinaryData();
     if (data.size() < kTablePrefixSize) {
         data.clear();
         ThrowNotLoaded();
     }
-    try {
-        Map();
-    } catch (...) {
-        Clear();  // the destructor does not run for a constructor that throws
-        throw;
-    }
+    Map();
 }
 
 void SmBios::EncodeBinaryData() {

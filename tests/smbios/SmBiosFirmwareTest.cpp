@@ -19,6 +19,7 @@
 #include "Steps.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
+#include "TestData.h"
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "grellan/grellan.h"
@@ -89,14 +90,18 @@ Bytes TableOfSize(std::size_t size) {
     return builder.Table();
 }
 
-// Serials of all four kinds, as the hash calculator reads them.
-const Bytes kSerialTable = TableBuilder()
-                               .AddSerial(4, 0x0400, "CPU-0001")
-                               .AddSerial(3, 0x0300, "CHASSIS-0001")
-                               .AddSerial(1, 0x0100, "SYSTEM-0001")
-                               .AddSerial(2, 0x0200, "BOARD-0001")
-                               .AddEnd()
-                               .Table();
+// Serials of all four kinds, as the hash calculator reads them, each ending
+// in `n`.
+Bytes SerialTable(const std::string& n) {
+    return TableBuilder()
+        .AddSerial(4, 0x0400, "CPU-" + n)
+        .AddSerial(3, 0x0300, "CHASSIS-" + n)
+        .AddSerial(1, 0x0100, "SYSTEM-" + n)
+        .AddSerial(2, 0x0200, "BOARD-" + n)
+        .AddEnd()
+        .Table();
+}
+const Bytes kSerialTable = SerialTable("0001");
 const std::string kSerialDigestInput = "CHASSIS-0001SYSTEM-0001BOARD-0001CPU-0001";
 
 // "/dev/mem" is absent, so tables come from the registry stand-in.
@@ -196,6 +201,32 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
     }
 }
 
+// Loading again replaces the table: its serials once (not appended to the
+// first table's), its own text, and nothing at all when no table is left.
+TEST_F(RegistrySourceTest, LoadingAgainHoldsOnlyTheNewTable) {
+    const Bytes second = SerialTable("0002");
+    PutRegistryTable(kSerialTable, 2, 4);
+    SmBios smbios;
+    ASSERT_EQ(HwHashCalculator::DigestInput(HwHashCalculator().SerialsFromTable(smbios)),
+              kSerialDigestInput);
+
+    PutRegistryTable(second, 2, 6);
+    smbios.LoadFromFirmware();
+    EXPECT_TRUE(smbios.loaded);
+    EXPECT_EQ(HwHashCalculator::DigestInput(HwHashCalculator().SerialsFromTable(smbios)),
+              "CHASSIS-0002SYSTEM-0002BOARD-0002CPU-0002");
+    EXPECT_EQ(smbios.GetStructData(0x0100U)->GetString(1), "SYSTEM-0002");
+    EXPECT_EQ(smbios.HeldBytes(), TableBuilder::HeldBytes(2, 6, second));
+    EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Snapshot(2, 6, second));
+
+    standin::ClearRegistry();
+    smbios.LoadFromFirmware();
+    EXPECT_FALSE(smbios.loaded);
+    EXPECT_EQ(smbios.Version(), 0U);
+    EXPECT_EQ(smbios.GetStructData(0x0100U), nullptr);
+    EXPECT_EQ(smbios.SnapshotText(), "");
+}
+
 TEST_F(RegistrySourceTest, HardwareHashOfTheRegistryTable) {
     PutRegistryTable(
         RegistryEntryPoint(2, 4, static_cast<std::uint16_t>(kSerialTable.size()), 0x24),
@@ -252,7 +283,8 @@ TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
     EXPECT_EQ(smbios.Version(), 0U);
 }
 
-// Tables from real machines, served to the legacy scan through a memory image.
+// Tables from real machines (tests/data/smbios), served to the legacy scan
+// through a memory image.
 // Each must index without reading outside the held bytes; where dmidecode is
 // at hand the serial numbers must agree with what it prints.
 
@@ -316,13 +348,7 @@ bool HaveDmidecode() {
 }
 
 TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
-    // The captured tables live beside the project, never inside it.
-    const std::filesystem::path tables =
-        std::filesystem::path(GRELLAN_SOURCE_DIR) / ".." / "shared" / "smbios-tables";
-    std::error_code error;
-    if (!std::filesystem::is_directory(tables, error)) {
-        GTEST_SKIP() << "no real tables at " << tables;
-    }
+    const std::filesystem::path tables = grellan::testing::TestDataPath("smbios");
     const bool dmidecode = HaveDmidecode();
     const bool report = std::getenv("GRELLAN_REAL_TABLE_REPORT") != nullptr;
     std::vector<std::string> files;

@@ -13,6 +13,10 @@ std::string CatScript(const TempDir& files, const std::string& name, const std::
 }  // namespace
 
 std::string FakeMacTools::HardwareReport(const Machine& machine) {
+    if (!machine.report.empty()) {
+        return machine.report;
+    }
+    // A 2019 16-inch MacBook Pro (Intel), written for these tests.
     return "Hardware:\n"
            "\n"
            "    Hardware Overview:\n"

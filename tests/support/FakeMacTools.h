@@ -18,6 +18,9 @@ public:
         // Base64 text of the "unique-chip-id" data, as ioreg prints it.
         std::string chipIdBase64 = "QUJDRA==";  // "ABCD"
         bool withChipId = true;
+        // A whole hardware report to print instead of the one written here
+        // from the fields above (a real capture, tests/data/system_profiler).
+        std::string report;
     };
 
     explicit FakeMacTools(const Machine& machine);
