@@ -50,10 +50,12 @@ std::string PythonHost(const TempDir&) {
 // Built with the build tree's own Go caches and without the network.
 std::string GoHost(const TempDir& work) {
     const std::string go = std::string(GRELLAN_BUILD_DIR) + "/go";
-    const ProcessResult build = RunShell(
-        "cd '" + kExamples + "/go' && GOENV=off GOFLAGS= GOPROXY=off GOTOOLCHAIN=local "
-        "CGO_ENABLED=1 CC='" + GRELLAN_C_COMPILER + "' GOCACHE='" + go + "/cache' GOPATH='" + go +
-        "/path' '" + GRELLAN_GO + "' build -o '" + work.Path() + "/grellan-host' . 2>&1");
+    const ProcessResult build =
+        RunShell("cd '" + kExamples +
+                 "/go' && GOENV=off GOFLAGS= GOPROXY=off GOTOOLCHAIN=local "
+                 "CGO_ENABLED=1 CC='" +
+                 GRELLAN_C_COMPILER + "' GOCACHE='" + go + "/cache' GOPATH='" + go + "/path' '" +
+                 GRELLAN_GO + "' build -o '" + work.Path() + "/grellan-host' . 2>&1");
     EXPECT_EQ(build.status, 0) << build.output;
     return "'" + work.Path() + "/grellan-host'";
 }
