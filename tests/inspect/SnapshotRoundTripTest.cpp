@@ -55,7 +55,11 @@ std::string FingerprintIn(const std::string& output) {
 std::string Block(const std::string& printed) {
     const std::string label = "\nsnapshot:\n";
     const std::size_t at = printed.find(label);
-    return at == std::string::npos ? "" : printed.substr(at + label.size(), std::string::npos);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t start = at + label.size();
+    return printed.substr(start, printed.find('\n', start) - start);
 }
 
 std::string Wrapped(const std::string& text, std::size_t width, const std::string& lineEnd,
@@ -78,14 +82,6 @@ std::string Quoted(const std::string& text, const std::string& marker) {
     return quoted;
 }
 
-std::string BlockWithoutNewline(const std::string& printed) {
-    std::string block = Block(printed);
-    while (!block.empty() && block.back() == '\n') {
-        block.pop_back();
-    }
-    return block;
-}
-
 // How a snapshot reaches support: what the inspector is asked to print and
 // what of its output is kept, and how.
 struct Form {
@@ -98,19 +94,20 @@ struct Form {
 const Form kForms[] = {
     {"SavedAsPrinted", "--snapshot", [](const std::string& p) { return p; }},
     {"Piped", "--snapshot", [](const std::string& p) { return p; }, true},
-    {"LabelAndBlock", "--snapshot", [](const std::string& p) { return "snapshot:\n" + Block(p); }},
+    {"LabelAndBlock", "--snapshot",
+     [](const std::string& p) { return "snapshot:\n" + Block(p) + "\n"; }},
     {"WrappedCrlfInMail", "--snapshot",
      [](const std::string& p) {
          return "Hello,\r\nhere it is:\r\n\r\nsnapshot:\r\n" +
-                Wrapped(BlockWithoutNewline(p), 64, "\r\n", "    ") + "\r\n-- \r\nSupport\r\n";
+                Wrapped(Block(p), 64, "\r\n", "    ") + "\r\n-- \r\nSupport\r\n";
      }},
     {"BareWrappedNarrow", "--snapshot",
-     [](const std::string& p) { return Wrapped(BlockWithoutNewline(p), 7, "\n", ""); }},
+     [](const std::string& p) { return Wrapped(Block(p), 7, "\n", ""); }},
     {"MailQuoted", "--snapshot", [](const std::string& p) { return Quoted(p, "> "); }},
     {"MailQuotedTwice", "--snapshot", [](const std::string& p) { return Quoted(p, ">> "); }},
     {"MailQuotedNestedAndWrapped", "--snapshot",
      [](const std::string& p) {
-         return Quoted("snapshot:\n" + Wrapped(BlockWithoutNewline(p), 76, "\n", ""), "> > ");
+         return Quoted("snapshot:\n" + Wrapped(Block(p), 76, "\n", ""), "> > ");
      }},
     {"JsonReport", "--json --snapshot", [](const std::string& p) { return p; }},
 };
@@ -142,7 +139,7 @@ TEST_P(SnapshotRoundTrip, GivesTheSameFingerprintForEverySource) {
         const std::string block =
             form.print == std::string("--snapshot")
                 ? Block(printed.output)
-                : nlohmann::json::parse(printed.output)["snapshot"].get<std::string>() + "\n";
+                : nlohmann::json::parse(printed.output).at("snapshot").get<std::string>();
         EXPECT_EQ(Block(replayed.output), block);
 
         const ProcessResult compared =
