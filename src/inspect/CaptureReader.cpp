@@ -71,12 +71,17 @@ CaptureReader::Input CaptureReader::Read(const std::string& file, std::istream& 
     return {file, InputReader::ReadFile(file), file};
 }
 
-CaptureReader::Kind CaptureReader::KindOf(const std::string& content) {
+CaptureReader::Kind CaptureReader::KindOf(const Input& input) {
+    const std::string& content = input.content;
     if (content.rfind("_SM_", 0) == 0 || content.rfind("_SM3_", 0) == 0) {
         return Kind::DumpBin;
     }
     // Every structure of a table has zero bytes (the string-set's end);
-    // no text the tool prints has one.
+    // no text the tool prints has one, unless an editor saved it as UTF-16.
+    if (content.rfind("\xFF\xFE", 0) == 0 || content.rfind("\xFE\xFF", 0) == 0) {
+        throw BadInput(input.name +
+                       " is UTF-16 text (it starts with a byte order mark): save it as UTF-8");
+    }
     if (content.find('\0') != std::string::npos) {
         return Kind::RawTable;
     }
@@ -89,7 +94,7 @@ CaptureReader::Kind CaptureReader::KindOf(const std::string& content) {
 }
 
 FingerprintReport CaptureReader::ForDiff(const Input& input) {
-    switch (KindOf(input.content)) {
+    switch (KindOf(input)) {
         case Kind::DumpBin:
         case Kind::RawTable:
             return FromTableFile(input);
@@ -103,7 +108,7 @@ FingerprintReport CaptureReader::ForDiff(const Input& input) {
 }
 
 FingerprintReport CaptureReader::ForReplay(const Input& input, bool withSnapshot) {
-    switch (KindOf(input.content)) {
+    switch (KindOf(input)) {
         case Kind::DumpBin:
         case Kind::RawTable:
             throw BadInput(input.name +

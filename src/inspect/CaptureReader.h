@@ -35,7 +35,8 @@ public:
     // std::runtime_error when it cannot be read or is too large.
     static Input Read(const std::string& file, std::istream& in);
 
-    static Kind KindOf(const std::string& content);
+    // Throws BadInput for UTF-16 text, which would look binary.
+    static Kind KindOf(const Input& input);
 
     // One side of --diff: a capture of any kind. A --json report is taken as
     // it was printed (its serials and structures, not explained anew).

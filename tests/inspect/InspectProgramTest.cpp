@@ -171,6 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                      R"({"schema": 1, "same_fingerprint": true})", 2, "the result of --diff"},
         BadInputCase{"RawTableOnStandardInput", "--diff - /dev/null <", AsText(TwoProcessorTable()),
                      2, "no smbios_entry_point beside it"},
+        BadInputCase{"SnapshotSavedAsUtf16", "--from-snapshot", std::string("\xFF\xFEQ\0U\0", 6), 2,
+                     "save it as UTF-8"},
         BadInputCase{"UnknownOption", "--frobnicate", "", 1, "unrecognised option"},
         BadInputCase{"BothSources", "--from-dmi x --from-snapshot", "", 1, "exclude each other"}),
     grellan::testing::CaseName());
