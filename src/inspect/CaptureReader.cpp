@@ -40,6 +40,10 @@ std::vector<unsigned char> HeldBytes(const std::string& base64, const std::strin
     return decoded;
 }
 
+// The report on the snapshot whose Base64 text SnapshotText found. Every
+// snapshot is a table's today; a capture of another kind printed in the same
+// paste-safe form would be told apart here, by its decoded bytes (a table's
+// start with the prefix's zero byte), as one more case.
 FingerprintReport FromSnapshot(const std::string& base64, const std::string& name,
                                const std::string& step, bool withSnapshot) {
     FingerprintReport report = ReportBuilder::OfHeldBytes(
