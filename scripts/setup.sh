@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   libboost-dev
   libssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  dmidecode libplist-utils python3 time binutils
+  dmidecode libplist-utils python3 time binutils golang-go
   # The command runner's tests try every shell a Mac may have as /bin/sh.
   zsh
   scdoc man-db

@@ -26,14 +26,15 @@ const OptionSpec kOptions[] = {
     {"version", false, nullptr, "print the tool's version and exit"},
     {"snapshot", false, nullptr, "also print the table's snapshot text (for a support ticket)"},
     {"from-snapshot", true, "FILE",
-     "rebuild the table from snapshot text in FILE ('-' for standard input) instead of reading "
-     "this machine"},
+     "rebuild the table from the snapshot in FILE ('-' for standard input): what --snapshot "
+     "printed, saved, piped, wrapped or mail-quoted, or a --json --snapshot report"},
     {"from-dmi", true, "FILE",
      "read a raw structure table (/sys/firmware/dmi/tables/DMI with smbios_entry_point beside "
      "it) or a dmidecode --dump-bin file instead of reading this machine"},
     {"diff", false, nullptr,
-     "compare two captures A and B (snapshot text or dump-bin files, '-' for standard input): "
-     "which slots and structures differ"},
+     "compare two captures A and B (snapshots, --json reports, dump-bin files or raw tables; "
+     "'-' for standard input): which slots differ, with the likely cause, and which "
+     "structures"},
     {"json", false, nullptr, "print everything as one JSON object"},
 };
 constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];

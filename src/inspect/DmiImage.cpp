@@ -93,7 +93,10 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
 }
 
 DmiImage::Loaded DmiImage::Load(const std::string& path) {
-    const Bytes image = ReadBytes(path);
+    return FromContent(ReadBytes(path), path);
+}
+
+DmiImage::Loaded DmiImage::FromContent(const Bytes& image, const std::string& path) {
     if (StartsWith(image, "_SM_") || StartsWith(image, "_SM3_")) {
         Loaded loaded = FromBytes(image, {});
         loaded.steps.insert(loaded.steps.begin(), path + ": dmidecode dump-bin layout");

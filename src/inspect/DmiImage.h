@@ -24,6 +24,11 @@ public:
     // read or holds no usable entry point.
     static Loaded Load(const std::string& path);
 
+    // The same from the file's content: a dump-bin file when it starts with
+    // an entry point, else a raw table whose entry point is read from the file
+    // smbios_entry_point beside `path`.
+    static Loaded FromContent(const std::vector<unsigned char>& image, const std::string& path);
+
     // The same from bytes: `image` is the table file, `entryPoint` the
     // separate entry point (empty for a dump-bin file, which carries its own).
     static Loaded FromBytes(const std::vector<unsigned char>& image,

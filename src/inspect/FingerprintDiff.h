@@ -5,18 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "business/DigestSlots.h"
 #include "inspect/FingerprintReport.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
-// What differs between two explained tables: the digest slots, the serials of
-// the structures (matched by type and handle) and the fingerprint.
+// What differs between two explained captures: the digest slots, each with
+// its likely cause, the serials of the structures (matched by type and
+// handle) and the fingerprint.
 class FingerprintDiff {
 public:
     struct SlotChange {
         std::string slot;
         std::string a;
         std::string b;
+        std::string cause;
     };
     struct StructureChange {
         std::string slot;
@@ -29,6 +32,11 @@ public:
     FingerprintDiff(const FingerprintReport& a, const FingerprintReport& b, std::string nameA,
                     std::string nameB);
 
+    // Why the serials of `slot` most likely differ, judged from the two serials
+    // and whether each side's came from a table (else the fallback tools).
+    static std::string LikelyCause(const business::DigestSlots::Slot& slot, const std::string& a,
+                                   const std::string& b, bool tableA, bool tableB);
+
     bool SameFingerprint() const { return fingerprintA == fingerprintB; }
 
     void PrintText(std::ostream& out) const;
@@ -37,6 +45,8 @@ public:
 private:
     std::string nameA;
     std::string nameB;
+    std::string sourceA;
+    std::string sourceB;
     std::string fingerprintA;
     std::string fingerprintB;
     std::vector<SlotChange> slots;

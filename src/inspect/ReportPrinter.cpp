@@ -7,6 +7,7 @@
 
 #include "business/DigestSlots.h"
 #include "grellan/grellan.h"
+#include "inspect/SnapshotText.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
@@ -105,7 +106,7 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
         out << "warning: " << warning.detail << " [" << warning.code << "]\n";
     }
     if (report.snapshot) {
-        out << "snapshot:\n" << *report.snapshot << "\n";
+        out << SnapshotText::kLabel << "\n" << *report.snapshot << "\n";
     }
 }
 

@@ -13,18 +13,6 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-// Lower-case letters and digits only: "To Be Filled By O.E.M." -> "tobefilledbyoem".
-std::string Key(const std::string& serial) {
-    std::string key;
-    for (const char c : serial) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 && byte < 0x80) {
-            key += static_cast<char>(std::tolower(byte));
-        }
-    }
-    return key;
-}
-
 std::string Lower(const std::string& text) {
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
@@ -38,6 +26,17 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 }  // namespace
+
+std::string WeakSerials::Key(const std::string& serial) {
+    std::string key;
+    for (const char c : serial) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 && byte < 0x80) {
+            key += static_cast<char>(std::tolower(byte));
+        }
+    }
+    return key;
+}
 
 bool WeakSerials::IsPlaceholder(const std::string& serial) {
     if (serial.empty()) {

@@ -27,6 +27,9 @@ namespace tirsel::kvl::agent::driver::inspect {
 // digit groups (4-4-4-4-4-4-2).
 class WeakSerials {
 public:
+    // The serial as the comparisons see it: its ASCII letters and digits, in
+    // lower case ("To Be Filled By O.E.M." -> "tobefilledbyoem").
+    static std::string Key(const std::string& serial);
     static bool IsPlaceholder(const std::string& serial);
     // The virtual machine the serial belongs to, when it looks like one's.
     static std::optional<std::string> VirtualMachine(const std::string& serial);

@@ -9,7 +9,9 @@
 
 #include "CaseName.h"
 #include "FakeMacTools.h"
+#include "Inspector.h"
 #include "MemoryImage.h"
+#include "RealCaptures.h"
 #include "TableBuilder.h"
 #include "TempDir.h"
 #include "TestData.h"
@@ -28,10 +30,8 @@ using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::business::DigestSlots;
 
-const std::string kBin = std::string(GRELLAN_BUILD_DIR) + "/bin";
-
-std::string Inspect(const std::string& args, const std::string& path = "/usr/bin:/bin") {
-    return "PATH='" + path + "' '" + kBin + "/grellaninspect' " + args;
+std::string Inspect(const std::string& args) {
+    return grellan::testing::InspectCommand(args);
 }
 
 Bytes TwoProcessorTable() {
@@ -118,6 +118,14 @@ TEST(InspectDmi, RawTableWithSysfsEntryPoint) {
     EXPECT_EQ(json["fingerprint"], ReferenceMd5(kTwoProcessorInput));
 }
 
+// A --json report whose one serial is the chassis serial "A".
+std::string JsonReportOfA(const std::string& fingerprint) {
+    return R"({"schema": 1, "source": "snapshot", "source_description": "snapshot of x",
+        "structures": [], "serials": {"chassis": "A"}, "serials_hex": {"chassis": "41",
+        "system": "", "baseboard": "", "processor": ""}, "fingerprint": ")" +
+           fingerprint + "\"}";
+}
+
 struct BadInputCase {
     const char* name;
     std::string args;
@@ -141,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, InspectErrors,
     ::testing::Values(
         BadInputCase{"ShortSnapshot", "--from-snapshot", "AAEC", 2, "SmBios can not be loaded"},
-        BadInputCase{"EmptySnapshot", "--from-snapshot", "\n", 2, "SmBios can not be loaded"},
+        BadInputCase{"EmptySnapshot", "--from-snapshot", "\n", 2, "nothing but white space"},
         BadInputCase{"RawTableWithoutEntryPoint", "--from-dmi", "\x01\x08", 2,
                      "without an entry point"},
         BadInputCase{
@@ -154,6 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"DiffWith64BitEntryPoint", "--diff /dev/fd/0 /dev/null <",
                      AsText(grellan::testing::EntryPoint3(3, 2, 0, 32)), 2,
                      "libgrellan does not read such an entry point"},
+        BadInputCase{"EditedJsonReport", "--diff /dev/fd/0 /dev/null <",
+                     JsonReportOfA("00000000000000000000000000000000"), 2,
+                     "is not the MD5 of its serials"},
+        BadInputCase{"JsonReportWithoutSnapshot", "--from-snapshot",
+                     JsonReportOfA("7fc56270e7a70fa81a5935b72eacbe29"), 2,
+                     "without a snapshot: nothing to rebuild"},
+        BadInputCase{"DiffResultAsInput", "--diff /dev/fd/0 /dev/null <",
+                     R"({"schema": 1, "same_fingerprint": true})", 2, "the result of --diff"},
+        BadInputCase{"RawTableOnStandardInput", "--diff - /dev/null <", AsText(TwoProcessorTable()),
+                     2, "no smbios_entry_point beside it"},
+        BadInputCase{"SnapshotSavedAsUtf16", "--from-snapshot", std::string("\xFF\xFEQ\0U\0", 6), 2,
+                     "save it as UTF-8"},
         BadInputCase{"UnknownOption", "--frobnicate", "", 1, "unrecognised option"},
         BadInputCase{"BothSources", "--from-dmi x --from-snapshot", "", 1, "exclude each other"}),
     grellan::testing::CaseName());
@@ -225,6 +245,32 @@ TEST_F(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     EXPECT_EQ(json["tool_failure"]["reason"], reason);
     const ProcessResult probe = RunTestBuild(noTools, "grellanprobe' 2>/dev/null");
     EXPECT_EQ(probe.output, "unable to compute hardware hash!\n");
+}
+
+// Two Macs' reports, or one Mac's before and after its serial changed: the
+// one report line fills two slots, and the diff says so.
+TEST_F(InspectMachine, DiffOfTwoFallbackReportsNamesTheMachineSerialSlots) {
+    FakeMacTools::Machine other;
+    other.serial = "C02YL1BBKHJ6";
+    const TempDir dir;
+    const auto report = [&](const FakeMacTools::Machine& machine, const std::string& name) {
+        const FakeMacTools tools(machine);
+        return dir.Write(
+            name,
+            RunTestBuild(tools.Directory() + ":/usr/bin:/bin", "grellaninspect' --json").output);
+    };
+    const std::string a = report(FakeMacTools::Machine{}, "a.json");
+    const std::string b = report(other, "b.json");
+    const ProcessResult diff = RunShell(Inspect("--diff '" + a + "' '" + b + "'"));
+    EXPECT_EQ(diff.status, 4);
+    for (const std::string slot : {"chassis", "system"}) {
+        EXPECT_NE(diff.output.find("slot " + slot +
+                                   " differs: \"C02XK0AAJGH5\" -> \"C02YL1BBKHJ6\"\n"
+                                   "  likely cause: another machine serial (one report line"),
+                  std::string::npos)
+            << diff.output;
+    }
+    EXPECT_EQ(diff.output.find("slot processor"), std::string::npos) << diff.output;
 }
 
 TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
@@ -352,7 +398,7 @@ const std::vector<RealTable> kRealTables = {
 };
 
 TEST(InspectRealTables, EachGetsTheWarningsItsSerialsCallFor) {
-    const std::string tables = grellan::testing::TestDataPath("smbios");
+    const std::string tables = grellan::testing::RealTableDirectory();
     const TempDir dir;
     for (const RealTable& real : kRealTables) {
         SCOPED_TRACE(real.file);
@@ -363,15 +409,9 @@ TEST(InspectRealTables, EachGetsTheWarningsItsSerialsCallFor) {
             const ProcessResult refused = RunShell(Inspect(input + " 2>&1 >/dev/null"));
             EXPECT_EQ(refused.status, 2);
             EXPECT_NE(refused.output.find("does not read such an entry point"), std::string::npos);
-            // Its table, held with the version and up to the maximum length
-            // the entry point states, is explained from a snapshot instead.
-            const Bytes bytes(dump.begin(), dump.end());
-            const std::size_t stated = bytes[0x0C] | (bytes[0x0D] << 8) | (bytes[0x0E] << 16) |
-                                       (static_cast<std::size_t>(bytes[0x0F]) << 24);
-            const Bytes table(bytes.begin() + 32,
-                              bytes.begin() + 32 + std::min(stated, bytes.size() - 32));
+            // Its table is explained from a snapshot instead.
             input = "--from-snapshot '" +
-                    dir.Write(real.file, TableBuilder::Snapshot(bytes[7], bytes[8], table)) + "'";
+                    dir.Write(real.file, grellan::testing::SnapshotOfSm3Dump(dump)) + "'";
         }
         const ProcessResult result = RunShell(Inspect("--json " + input));
         ASSERT_EQ(result.status, 0);
@@ -422,6 +462,24 @@ TEST(InspectDiff, NamesTheSlotAndStructureThatDiffer) {
     const ProcessResult same = RunShell(Inspect("--diff '" + a + "' '" + a + "'"));
     EXPECT_EQ(same.status, 0);
     EXPECT_NE(same.output.find("same fingerprint"), std::string::npos);
+}
+
+TEST(InspectDiff, ReadsAJsonReportAndARawTableAsEitherSide) {
+    const TempDir dir;
+    const Bytes table = TwoProcessorTable();
+    const std::string snapshot = dir.Write("s", TableBuilder::Snapshot(2, 8, table));
+    const std::string report = dir.Write(
+        "report.json", RunShell(Inspect("--json --from-snapshot '" + snapshot + "'")).output);
+    // The same table as Linux exposes it, its entry point in a file beside it.
+    dir.Write("smbios_entry_point",
+              AsText(grellan::testing::EntryPoint21(2, 8, table.size(), 0xBFF00000, 0x28)));
+    const std::string raw = dir.Write("DMI", AsText(table));
+    for (const std::string& order :
+         {"'" + report + "' '" + raw + "'", "'" + raw + "' - < '" + report + "'"}) {
+        const ProcessResult same = RunShell(Inspect("--diff " + order));
+        EXPECT_EQ(same.status, 0) << same.output;
+        EXPECT_NE(same.output.find("same fingerprint"), std::string::npos) << same.output;
+    }
 }
 
 struct CommandCase {

@@ -1,0 +1,3 @@
+module grellanhost
+
+go 1.19

@@ -1,0 +1,92 @@
+#include "inspect/ReportBuilder.h"
+
+#include <list>
+#include <utility>
+
+#include "business/DigestSlots.h"
+#include "business/HwHashCalculator.h"
+#include "inspect/WeakSerials.h"
+
+namespace tirsel::kvl::agent::driver::inspect {
+
+namespace {
+
+using business::DigestSlots;
+using business::HwHashCalculator;
+using smbios::SmBios;
+
+std::size_t CountStructures(const SmBios& table) {
+    std::size_t count = 0;
+    std::list<SmBios::CStruct*> structures;
+    for (unsigned type = 0; type < 256; ++type) {
+        table.GetStructData(static_cast<unsigned char>(type), structures);
+        count += structures.size();
+    }
+    return count;
+}
+
+std::string VersionText(const SmBios& table) {
+    return std::to_string(table.MajorVersion()) + "." + std::to_string(table.MinorVersion());
+}
+
+// Each structure's serial, in digest order, as the calculator reads it; a
+// slot the table is too old for is said in the steps instead.
+void AddStructures(const SmBios& table, FingerprintReport& report) {
+    for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
+        if (!DigestSlots::IsRead(slot, table.Version())) {
+            report.steps.push_back("SMBIOS " + VersionText(table) + " is older than " +
+                                   DigestSlots::VersionText(slot.sinceVersion) + ": " + slot.name +
+                                   " serials are not read");
+            continue;
+        }
+        for (const DigestSlots::Contribution& c : DigestSlots::Structures(slot, table)) {
+            report.structures.push_back(
+                {slot.name, slot.type, c.structure->header->Handle, c.stringNumber, c.serial});
+        }
+    }
+}
+
+}  // namespace
+
+void ReportBuilder::AddWarnings(FingerprintReport& report) {
+    if (report.serials && report.fingerprint) {
+        report.warnings =
+            WeakSerials::Find(*report.serials, report.structures, *report.fingerprint);
+    }
+}
+
+FingerprintReport ReportBuilder::OfTable(const SmBios& table, business::HardwareSerials serials,
+                                         std::string source, std::string sourceKey,
+                                         std::vector<std::string> steps, bool withSnapshot) {
+    FingerprintReport report;
+    report.source = std::move(source);
+    report.sourceKey = std::move(sourceKey);
+    report.smbiosVersion = VersionText(table);
+    report.steps = std::move(steps);
+    const std::size_t held = table.HeldBytes().size();
+    TableShape shape;
+    shape.bytes = held > smbios::kTablePrefixSize ? held - smbios::kTablePrefixSize : 0;
+    shape.structures = CountStructures(table);
+    shape.walkEnd = smbios::WalkTable(table.HeldBytes());
+    report.table = shape;
+    report.steps.push_back("table of " + std::to_string(shape.bytes) + " bytes, " +
+                           std::to_string(shape.structures) + " structures indexed");
+    AddStructures(table, report);
+    report.serials = std::move(serials);
+    report.fingerprint = HwHashCalculator::HashText(*report.serials);
+    AddWarnings(report);
+    if (withSnapshot) {
+        report.snapshot = table.SnapshotText();
+    }
+    return report;
+}
+
+FingerprintReport ReportBuilder::OfHeldBytes(std::vector<unsigned char> heldBytes,
+                                             std::string source, std::string sourceKey,
+                                             std::vector<std::string> steps, bool withSnapshot) {
+    const SmBios table(std::move(heldBytes));
+    return OfTable(table, HwHashCalculator().SerialsFromTable(table), std::move(source),
+                   std::move(sourceKey), std::move(steps), withSnapshot);
+}
+
+}  // namespace tirsel::kvl::agent::driver::inspect

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "business/HardwareSerials.h"
+#include "inspect/FingerprintReport.h"
+#include "smbios/SmBios.h"
+
+namespace tirsel::kvl::agent::driver::inspect {
+
+// The report on serials read from a table: the table's size, each structure
+// that gives a serial, the fingerprint and what makes it weak.
+class ReportBuilder {
+public:
+    // After `steps` (how the table was obtained): its size and what it holds
+    // for each slot; its snapshot text when `withSnapshot`.
+    static FingerprintReport OfTable(const smbios::SmBios& table, business::HardwareSerials serials,
+                                     std::string source, std::string sourceKey,
+                                     std::vector<std::string> steps, bool withSnapshot);
+    // The same for held bytes (prefix and table), read as GetHardwareHash
+    // reads a table.
+    static FingerprintReport OfHeldBytes(std::vector<unsigned char> heldBytes, std::string source,
+                                         std::string sourceKey, std::vector<std::string> steps,
+                                         bool withSnapshot);
+    // The warnings of a report that has serials and a fingerprint.
+    static void AddWarnings(FingerprintReport& report);
+};
+
+}  // namespace tirsel::kvl::agent::driver::inspect
