@@ -2,7 +2,6 @@
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
-#include <boost/algorithm/string/trim.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstring>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "business/CommandFailed.h"
 #include "common/Base64Coder.h"
 #include "common/MacXMLToJSONParser.h"
+#include "common/TirselFunctions.h"
 #include "platform/CommandRunner.h"
 #include "platform/RegistryService.h"
 
@@ -79,7 +79,9 @@ std::string SerialLoader::SecondField(const std::string& output) {
     if (fields.size() < 2) {
         return std::string();
     }
-    return boost::algorithm::trim_copy(fields[1]);
+    // The "C" locale's white space, whatever locale the host has set.
+    common::TirselFunctions::trim(fields[1]);
+    return std::move(fields[1]);
 }
 
 std::string SerialLoader::GetSystemSerial() {
