@@ -85,7 +85,12 @@ std::string SerialLoader::SecondField(const std::string& output) {
 }
 
 std::string SerialLoader::GetSystemSerial() {
-    return ProcessComand(kMachineSerialCommand);
+    return GetMachineSerial().text;
+}
+
+ReportLine::Value SerialLoader::GetMachineSerial() {
+    return ReportLine::Pick(kMachineSerialCommand, OutputOrThrow(kMachineSerialCommand),
+                            ReportLine::Label::MachineSerial);
 }
 
 std::string SerialLoader::GetChassisSerial() {
@@ -98,7 +103,11 @@ std::string SerialLoader::GetProcessorSerial() {
 
 SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     ProcessorSerial serial;
-    serial.name = ProcessComand(kProcessorNameCommand);
+    ReportLine::Value name =
+        ReportLine::Pick(kProcessorNameCommand, OutputOrThrow(kProcessorNameCommand),
+                         ReportLine::Label::ProcessorName);
+    serial.name = std::move(name.text);
+    serial.nameSource = name.source;
     boost::property_tree::ptree tree;
     // The parser takes the dump over and reads it where the command left it.
     common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand), tree);
