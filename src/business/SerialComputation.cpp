@@ -100,12 +100,6 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
                                     e.what());
         return computation;
     }
-    for (const ValueOrigin& origin : computation.valueOrigins) {
-        if (origin.source != ValueSource::ReportLine) {
-            computation.steps.push_back(origin.slot + " " + origin.value + ": " +
-                                        NameOf(origin.source).description);
-        }
-    }
     const HardwareSerials& serials = *computation.serials;
     if (serials.system.empty()) {
         computation.steps.push_back("system_profiler's Serial Number line holds no serial");
