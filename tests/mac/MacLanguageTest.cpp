@@ -1,0 +1,114 @@
+// What only a real Mac can show about the user's language (CTest label mac):
+// the sources without a label give what the English report's lines give, so a
+// report in another language gives the English fingerprint; and a host in
+// the App Sandbox gets that fingerprint or none, never another one.
+// scripts/mac-language-check.sh switches the runner's language itself (CI
+// only) and runs the probe under German and Japanese.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "TempDir.h"
+#include "business/LabelFreeValues.h"
+#include "business/SerialLoader.h"
+#include "grellan/grellan.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using grellan::testing::ProcessResult;
+using grellan::testing::RunShell;
+using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::LabelFreeValues;
+using tirsel::kvl::agent::driver::business::SerialLoader;
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+
+std::string Bin(const std::string& file) {
+    return std::string(GRELLAN_BUILD_DIR) + "/bin/" + file;
+}
+
+std::string Fingerprint() {
+    char buffer[33];
+    GetHardwareHash(buffer, sizeof buffer);
+    return buffer;
+}
+
+// The value field of the report's line as the library's command reads it.
+std::string ReportField(const std::string& pattern) {
+    return SerialLoader().ProcessComand("system_profiler SPHardwareDataType | grep -E -i \"" +
+                                        pattern + "\"");
+}
+
+bool IsAppleSilicon() {
+    return RunShell("sysctl -n hw.optional.arm64 2>/dev/null").output == "1\n";
+}
+
+TEST(MacLanguage, RegistrySerialIsTheEnglishReportsSerial) {
+    const std::string english = ReportField("Serial\\sNumber");
+    ASSERT_FALSE(english.empty()) << "the runner's report is not in English";
+    const std::optional<std::string> registry = LabelFreeValues::PlatformSerial();
+    std::printf("Serial Number (system): %s; IOPlatformSerialNumber: %s\n", english.c_str(),
+                registry ? registry->c_str() : "(none)");
+    EXPECT_EQ(registry, english);
+}
+
+TEST(MacLanguage, BrandStringIsTheEnglishReportsChipOnAppleSilicon) {
+    const std::string english = ReportField("Chip|Processor\\sName");
+    ASSERT_FALSE(english.empty()) << "the runner's report is not in English";
+    const std::string brand = RunShell("sysctl -n machdep.cpu.brand_string").output;
+    std::printf("Chip or Processor Name: %s; machdep.cpu.brand_string: %s", english.c_str(),
+                brand.c_str());
+    if (IsAppleSilicon()) {
+        EXPECT_EQ(LabelFreeValues::ChipName(), english);
+    } else {
+        // An Intel report's processor name is no brand string: no stand-in.
+        EXPECT_EQ(LabelFreeValues::ChipName(), std::nullopt);
+    }
+}
+
+// A host as a Mac App Store app is one: signed (ad hoc here) with the App
+// Sandbox entitlement. Its children, the tools, inherit the sandbox. It gets
+// this Mac's fingerprint or, where the sandbox refuses a tool or a registry
+// read, none; a sandboxed copy of grellaninspect then says what was refused.
+TEST(MacLanguage, SandboxedHostGetsTheFingerprintOrNone) {
+    if (RunShell("command -v codesign").status != 0) {
+        GTEST_SKIP() << "no codesign";
+    }
+    const std::string expected = Fingerprint();
+    const TempDir dir;
+    for (const std::string& file :
+         {Bin("libgrellan.dylib"), Bin("grellaninspect"), std::string(GRELLAN_MAC_HOST)}) {
+        fs::copy_file(file, dir.Path() + "/" + fs::path(file).filename().string());
+    }
+    const std::string entitlements =
+        dir.Write("sandbox.plist",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                  "<key>com.apple.security.app-sandbox</key><true/></dict></plist>\n");
+    const ProcessResult sign = RunShell(
+        "cd " + Quote(dir.Path()) + " && codesign -f -s - libgrellan.dylib 2>&1 && " +
+        "codesign -f -s - --entitlements " + Quote(entitlements) + " mac_host grellaninspect 2>&1");
+    ASSERT_EQ(sign.status, 0) << sign.output;
+
+    const ProcessResult run = RunShell("cd " + Quote(dir.Path()) + " && ./mac_host plain " +
+                                       Quote(dir.Path() + "/libgrellan.dylib") + " 2>&1");
+    if (run.status == 1) {
+        GTEST_SKIP() << "the sandbox refused to load the library: " << run.output;
+    }
+    ASSERT_EQ(run.status, 0) << run.output;
+    if (run.output == "\n") {
+        const ProcessResult why = RunShell("cd " + Quote(dir.Path()) + " && ./grellaninspect 2>&1");
+        std::printf("the sandboxed host got no fingerprint; the sandboxed inspector says:\n%s",
+                    why.output.c_str());
+        return;
+    }
+    std::printf("the sandboxed host got the fingerprint\n");
+    EXPECT_EQ(run.output, expected + "\n");
+}
+
+}  // namespace
