@@ -1,7 +1,7 @@
 #include "business/ReportLine.h"
 
 #include <optional>
-#include <vector>
+#include <string_view>
 
 #include "business/CommandFailed.h"
 #include "business/LabelFreeValues.h"
@@ -14,38 +14,53 @@ namespace {
 
 using common::TirselFunctions;
 
-// The words of `text`, split at C-locale white space, in ASCII lower case.
-std::vector<std::string> LowerWords(const std::string& text) {
-    std::vector<std::string> words;
-    std::string word;
-    for (const char c : text + ' ') {
-        if (TirselFunctions::IsSpace(c)) {
-            if (!word.empty()) {
-                words.push_back(std::move(word));
-                word.clear();
-            }
-        } else {
-            word += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        }
+// Cuts the next word (a run of bytes between C-locale white space) from the
+// front of `text`; empty when none is left.
+std::string_view NextWord(std::string_view& text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && TirselFunctions::IsSpace(text[begin])) {
+        ++begin;
     }
-    return words;
+    std::size_t end = begin;
+    while (end < text.size() && !TirselFunctions::IsSpace(text[end])) {
+        ++end;
+    }
+    const std::string_view word = text.substr(begin, end - begin);
+    text.remove_prefix(end);
+    return word;
 }
 
-bool Carries(const std::string& line, ReportLine::Label label) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) {
+// Whether `word` is `lower` (ASCII lower case) in any case.
+bool Is(std::string_view word, std::string_view lower) {
+    if (word.size() != lower.size()) {
         return false;
     }
-    const std::vector<std::string> words = LowerWords(line.substr(0, colon));
-    if (label == ReportLine::Label::MachineSerial) {
-        // "Serial Number (system)"; older reports said "Serial Number".
-        return words.size() >= 2 && words[0] == "serial" && words[1] == "number";
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i]) {
+            return false;
+        }
     }
-    return words == std::vector<std::string>{"chip"} ||
-           words == std::vector<std::string>{"processor", "name"};
+    return true;
 }
 
-bool IsBlank(const std::string& line) {
+bool Carries(std::string_view line, ReportLine::Label label) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+        return false;
+    }
+    std::string_view words = line.substr(0, colon);
+    const std::string_view first = NextWord(words);
+    const std::string_view second = NextWord(words);
+    if (label == ReportLine::Label::MachineSerial) {
+        // "Serial Number (system)"; older reports said "Serial Number".
+        return Is(first, "serial") && Is(second, "number");
+    }
+    const bool chip = Is(first, "chip") && second.empty();
+    return chip || (Is(first, "processor") && Is(second, "name") && NextWord(words).empty());
+}
+
+bool IsBlank(std::string_view line) {
     for (const char c : line) {
         if (!TirselFunctions::IsSpace(c)) {
             return false;
@@ -58,18 +73,23 @@ bool IsBlank(const std::string& line) {
 
 std::string ReportLine::LabelledLines(const std::string& matched, Label label) {
     std::string kept;
+    kept.reserve(matched.size());
     bool labelled = false;
     bool first = true;
+    const std::string_view text = matched;
     std::size_t begin = 0;
-    while (begin <= matched.size()) {
-        std::size_t end = matched.find('\n', begin);
-        if (end == std::string::npos) {
-            end = matched.size();
+    while (begin <= text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string_view::npos) {
+            end = text.size();
         }
-        const std::string line = matched.substr(begin, end - begin);
+        const std::string_view line = text.substr(begin, end - begin);
         const bool carries = Carries(line, label);
         if (carries || IsBlank(line)) {
-            kept += (first ? "" : "\n") + line;
+            if (!first) {
+                kept += '\n';
+            }
+            kept += line;
             first = false;
             labelled = labelled || carries;
         }

@@ -34,6 +34,7 @@ SerialSource SourceOf(smbios::TableSource found) {
 HardwareSerials FromTools(bool& processorIdentified, std::vector<ValueOrigin>& origins) {
     HardwareSerials serials;
     SerialLoader loader;
+    origins.reserve(DigestSlots::kLoadingOrder.size());
     for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
         switch (id) {
             case DigestSlots::Id::Processor: {
