@@ -1,9 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #ifdef __APPLE__
 #include <sys/sysctl.h>  // sysctlbyname
@@ -22,9 +23,7 @@ inline std::optional<std::string> SysctlString(const char* name, std::size_t max
     if (sysctlbyname(name, value.data(), &size, nullptr, 0) != 0) {
         return std::nullopt;
     }
-    const auto* zero = static_cast<const char*>(std::memchr(value.data(), 0, size));
-    const std::size_t length =
-        zero != nullptr ? static_cast<std::size_t>(zero - value.data()) : size;
+    const std::size_t length = std::min(std::string_view(value.data(), size).find('\0'), size);
     if (length > maxBytes) {
         return std::nullopt;
     }
