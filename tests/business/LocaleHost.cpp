@@ -3,14 +3,12 @@
 // the C library's locale ("default" keeps the "C" locale every program
 // starts in). Then it loads the library by path (argv[2]), calls
 // GetHardwareHash once and prints the result on a line.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 #include <locale>
 #include <stdexcept>
 
-#include "grellan/grellan.h"
+#include "HostCall.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -25,17 +23,5 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    void* library = dlopen(argv[2], RTLD_NOW);
-    if (library == nullptr) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return 1;
-    }
-    auto* getHash = reinterpret_cast<GetHardwareHashFn>(dlsym(library, "GetHardwareHash"));
-    if (getHash == nullptr) {
-        return 1;
-    }
-    char hash[33];
-    getHash(hash, sizeof hash);
-    std::printf("%s\n", hash);
-    return 0;
+    return grellan::testing::PrintHardwareHashOf(argv[2]);
 }

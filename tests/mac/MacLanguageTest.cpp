@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "HardwareHash.h"
 #include "TempDir.h"
 #include "business/LabelFreeValues.h"
 #include "business/SerialLoader.h"
-#include "grellan/grellan.h"
 
 namespace {
 
@@ -31,12 +31,6 @@ std::string Quote(const std::string& text) {
 
 std::string Bin(const std::string& file) {
     return std::string(GRELLAN_BUILD_DIR) + "/bin/" + file;
-}
-
-std::string Fingerprint() {
-    char buffer[33];
-    GetHardwareHash(buffer, sizeof buffer);
-    return buffer;
 }
 
 // The value field of the report's line as the library's command reads it.
@@ -80,7 +74,7 @@ TEST(MacLanguage, SandboxedHostGetsTheFingerprintOrNone) {
     if (RunShell("command -v codesign").status != 0) {
         GTEST_SKIP() << "no codesign";
     }
-    const std::string expected = Fingerprint();
+    const std::string expected = grellan::testing::HardwareHash();
     const TempDir dir;
     for (const std::string& file :
          {Bin("libgrellan.dylib"), Bin("grellaninspect"), std::string(GRELLAN_MAC_HOST)}) {
