@@ -15,7 +15,9 @@ public:
     // registry service: the report's "Serial Number (system)".
     static std::optional<std::string> PlatformSerial();
     // machdep.cpu.brand_string when it names an Apple chip: the report's
-    // "Chip" on Apple silicon.
+    // "Chip" on Apple silicon. The kernel answers, so the x86_64 slice under
+    // Rosetta reads the same name (spack/spack#30077 quotes "Apple M1 Pro"
+    // there), not the "VirtualApple" its CPUID instruction reports.
     static std::optional<std::string> ChipName();
 
     // Whether `brand` is an Apple chip's name ("Apple M1", "Apple M2 Pro").
