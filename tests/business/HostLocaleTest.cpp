@@ -4,10 +4,8 @@
 // neither 0x85 nor 0xA0 as white space (macOS's UTF-8 and Latin-1 locales
 // count both), so the test compiles one that does with localedef.
 #include <gtest/gtest.h>
-#include <locale.h>
 
-#include <ctype.h>
-
+#include <cstdio>
 #include <string>
 
 #include "CaseName.h"
@@ -53,16 +51,21 @@ public:
 
     const std::string& Path() const { return dir.Path(); }
 
-    // Whether the compiled locale counts `byte` as white space.
-    bool CountsAsSpace(unsigned char byte) const {
-        setenv("LOCPATH", Path().c_str(), 1);
-        const locale_t locale = newlocale(LC_CTYPE_MASK, kLocale, nullptr);
-        unsetenv("LOCPATH");
-        const bool space = locale != nullptr && isspace_l(byte, locale) != 0;
-        if (locale != nullptr) {
-            freelocale(locale);
-        }
-        return space;
+    // What a host that loads the locale needs besides LOCPATH: glibc 2.36's
+    // newlocale keeps the list of locale directories it builds from LOCPATH
+    // (string/argz-addsep.c), a leak of glibc's own that LeakSanitizer would
+    // end the host for in the sanitizer builds.
+    std::string HostEnvironment() const {
+        return "LOCPATH='" + Path() + "' LSAN_OPTIONS=suppressions='" +
+               dir.Write("glibc.supp", "leak:__argz_add_sep\n") + "' ";
+    }
+
+    // Whether the compiled locale counts 0x85 and 0xA0 as white space: tr
+    // drops them then, in a process of its own.
+    bool CountsBothAsSpace() const {
+        return RunShell("printf '\\205\\240x' | LOCPATH='" + Path() + "' LC_ALL=" + kLocale +
+                        " tr -d '[:space:]'")
+                   .output == "x";
     }
 
 private:
@@ -88,11 +91,11 @@ class HostLocale : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(HostLocale, GivesTheFingerprintOfAHostInTheCLocale) {
     static const SpacesLocale spaces;
-    ASSERT_TRUE(spaces.CountsAsSpace(0x85) && spaces.CountsAsSpace(0xA0)) << "localedef failed";
+    ASSERT_TRUE(spaces.CountsBothAsSpace()) << "localedef failed";
     const FakeMacTools tools(GetParam().machine);
     const TempDir memory;
     // LC_ALL=C for the tools: GNU grep would call a line with 0xA0 binary in UTF-8.
-    const std::string host = "LC_ALL=C LOCPATH='" + spaces.Path() + "' GRELLAN_TEST_SEARCH_PATH='" +
+    const std::string host = "LC_ALL=C " + spaces.HostEnvironment() + "GRELLAN_TEST_SEARCH_PATH='" +
                              tools.Directory() + ":/usr/bin:/bin' GRELLAN_TEST_MEMORY_DEVICE='" +
                              grellan::testing::MemoryImage().Save(memory) + "' '" +
                              GRELLAN_LOCALE_HOST + "' ";
