@@ -67,36 +67,42 @@ TEST(MacLanguage, BrandStringIsTheEnglishReportsChipOnAppleSilicon) {
 }
 
 // A host as a Mac App Store app is one: signed (ad hoc here) with the App
-// Sandbox entitlement. Its children, the tools, inherit the sandbox. It gets
-// this Mac's fingerprint or, where the sandbox refuses a tool or a registry
-// read, none; a sandboxed copy of grellaninspect then says what was refused.
+// Sandbox entitlement, the library in its bundle, where the sandbox lets it
+// read. Its children, the tools, inherit the sandbox. It gets this Mac's
+// fingerprint or, where the sandbox refuses a tool or a registry read, none;
+// a sandboxed copy of grellaninspect then says what was refused.
 TEST(MacLanguage, SandboxedHostGetsTheFingerprintOrNone) {
     if (RunShell("command -v codesign").status != 0) {
         GTEST_SKIP() << "no codesign";
     }
     const std::string expected = grellan::testing::HardwareHash();
     const TempDir dir;
-    for (const std::string& file :
-         {Bin("libgrellan.dylib"), Bin("grellaninspect"), std::string(GRELLAN_MAC_HOST)}) {
-        fs::copy_file(file, dir.Path() + "/" + fs::path(file).filename().string());
-    }
+    const std::string programs = dir.Path() + "/Host.app/Contents/MacOS/";
+    const std::string library = dir.Path() + "/Host.app/Contents/Frameworks/libgrellan.dylib";
+    fs::create_directories(programs);
+    fs::create_directories(fs::path(library).parent_path());
+    fs::copy_file(Bin("libgrellan.dylib"), library);
+    fs::copy_file(Bin("grellaninspect"), programs + "grellaninspect");
+    fs::copy_file(GRELLAN_MAC_HOST, programs + "mac_host");
     const std::string entitlements =
         dir.Write("sandbox.plist",
                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                   "<key>com.apple.security.app-sandbox</key><true/></dict></plist>\n");
-    const ProcessResult sign = RunShell(
-        "cd " + Quote(dir.Path()) + " && codesign -f -s - libgrellan.dylib 2>&1 && " +
-        "codesign -f -s - --entitlements " + Quote(entitlements) + " mac_host grellaninspect 2>&1");
+    const ProcessResult sign = RunShell("codesign -f -s - " + Quote(library) + " 2>&1 && cd " +
+                                        Quote(programs) + " && codesign -f -s - --entitlements " +
+                                        Quote(entitlements) + " mac_host grellaninspect 2>&1");
     ASSERT_EQ(sign.status, 0) << sign.output;
 
-    const ProcessResult run = RunShell("cd " + Quote(dir.Path()) + " && ./mac_host plain " +
-                                       Quote(dir.Path() + "/libgrellan.dylib") + " 2>&1");
+    const std::string errors = dir.Path() + "/errors";
+    const ProcessResult run =
+        RunShell(Quote(programs + "mac_host") + " plain " + Quote(library) + " 2>" + Quote(errors));
     if (run.status == 1) {
-        GTEST_SKIP() << "the sandbox refused to load the library: " << run.output;
+        GTEST_SKIP() << "the sandbox refused to load the library: "
+                     << grellan::testing::ReadFile(errors);
     }
     ASSERT_EQ(run.status, 0) << run.output;
     if (run.output == "\n") {
-        const ProcessResult why = RunShell("cd " + Quote(dir.Path()) + " && ./grellaninspect 2>&1");
+        const ProcessResult why = RunShell(Quote(programs + "grellaninspect") + " 2>&1");
         std::printf("the sandboxed host got no fingerprint; the sandboxed inspector says:\n%s",
                     why.output.c_str());
         return;
