@@ -46,12 +46,21 @@ extern "C" GRELLAN_EXPORT void GetHardwareHash(char* dst, int len) {
     // storage on first use with malloc, and when that fails the dynamic
     // loader ends the process ("cannot allocate memory for thread-local
     // data: ABORT"). Asking for it here, before anything large is allocated,
-    // makes a later std::bad_alloc an answer instead. (macOS's libc++abi
-    // keeps the record in thread_local storage or behind a pthread key with
-    // a fallback to its emergency heap, libcxxabi/src/cxa_exception_storage.cpp
-    // and fallback_malloc.cpp; the touch is as harmless there.) The exception
-    // objects themselves come from the runtimes' emergency pools. The
-    // runtime declares the function pure: the volatile keeps the call.
+    // makes a later std::bad_alloc an answer instead. macOS's libc++abi
+    // (llvm-project, libcxxabi/src/cxa_exception_storage.cpp) keeps the
+    // record one of two ways, and std::uncaught_exceptions reads it through
+    // __cxa_get_globals_fast (cxa_exception.cpp). Before LLVM 19 the record
+    // sits behind a pthread key: the touch only creates the key, and the
+    // first throw allocates the record with calloc, else from a 512-byte
+    // emergency heap the whole process shares (fallback_malloc.cpp), and
+    // when both fail abort_message ends the process ("cannot allocate
+    // __cxa_eh_globals"). From LLVM 19 (llvm-project#97591) it is a
+    // thread_local variable: the touch makes dyld allocate it, with calloc
+    // and without a null check (dyld, libdyld/ThreadLocalVariables.cpp,
+    // instantiateVariable), so it happens here, before the call has
+    // allocated anything. The exception objects themselves come from the
+    // runtimes' emergency pools. The runtime declares the function pure: the
+    // volatile keeps the call.
     const volatile int uncaught = std::uncaught_exceptions();
     (void)uncaught;
 

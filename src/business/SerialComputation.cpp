@@ -29,24 +29,30 @@ SerialSource SourceOf(smbios::TableSource found) {
 // The four serials from the tools, in their fixed loading order.
 // `processorIdentified` says whether the tools gave a processor name or chip
 // identifier bytes, that is whether the processor serial holds anything of
-// the machine.
-HardwareSerials FromTools(bool& processorIdentified) {
+// the machine. `origins` gets where each value of system_profiler's report
+// came from, as it is read.
+HardwareSerials FromTools(bool& processorIdentified, std::vector<ValueOrigin>& origins) {
     HardwareSerials serials;
     SerialLoader loader;
+    origins.reserve(DigestSlots::kLoadingOrder.size());
     for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
         switch (id) {
             case DigestSlots::Id::Processor: {
                 const SerialLoader::ProcessorSerial processor = loader.GetProcessorSerialParts();
                 serials.processor = processor.Serial();
                 processorIdentified = processor.Identified();
+                origins.push_back({"processor", "name", processor.nameSource});
                 break;
             }
             case DigestSlots::Id::Chassis:
-                serials.chassis = loader.GetChassisSerial();
+            case DigestSlots::Id::System: {
+                // One command for both slots, run for each.
+                const DigestSlots::Slot& slot = DigestSlots::Of(id);
+                ReportLine::Value serial = loader.GetMachineSerial();
+                serials.*slot.serial = std::move(serial.text);
+                origins.push_back({slot.name, "serial number", serial.source});
                 break;
-            case DigestSlots::Id::System:
-                serials.system = loader.GetSystemSerial();
-                break;
+            }
             case DigestSlots::Id::Baseboard:
                 serials.baseboard = loader.GetBaseBoardSerial();
                 break;
@@ -80,7 +86,7 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
     computation.steps.push_back("no SMBIOS table: asking system_profiler, ioreg and the registry");
     bool processorIdentified = true;
     try {
-        computation.serials = FromTools(processorIdentified);
+        computation.serials = FromTools(processorIdentified, computation.valueOrigins);
     } catch (const CommandFailed& e) {
         // A tool that failed leaves its serial unknown: no fingerprint.
         computation.error = std::current_exception();
@@ -97,11 +103,11 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
     }
     const HardwareSerials& serials = *computation.serials;
     if (serials.system.empty()) {
-        computation.steps.push_back("system_profiler printed no Serial Number line");
+        computation.steps.push_back("system_profiler's Serial Number line holds no serial");
     }
     if (!processorIdentified) {
         computation.steps.push_back(
-            "no processor name (no Chip or Processor Name line) and no unique-chip-id");
+            "no processor name (its Chip or Processor Name line is empty) and no unique-chip-id");
     }
     if (serials.baseboard.empty()) {
         computation.steps.push_back(

@@ -8,6 +8,7 @@
 
 #include "business/HardwareSerials.h"
 #include "business/SerialSource.h"
+#include "business/ValueSource.h"
 #include "smbios/SmBios.h"
 
 namespace tirsel::kvl::agent::driver::business {
@@ -27,6 +28,10 @@ struct SerialComputation {
     // What was tried, in order: the table's acquisition and, without a table,
     // what the fallback tools gave or failed to give.
     std::vector<std::string> steps;
+    // On the fallback path, where each value of system_profiler's report came
+    // from (the chassis and system serial numbers, the processor name), in
+    // loading order: its labelled line, or a source without a label.
+    std::vector<ValueOrigin> valueOrigins;
     // The table the serials were read from; none on the fallback path.
     std::unique_ptr<const smbios::SmBios> table;
     // Absent when a source failed: `error` is then what it threw, as it threw

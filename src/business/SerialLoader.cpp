@@ -2,7 +2,6 @@
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
-#include <boost/algorithm/string/trim.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstring>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "business/CommandFailed.h"
 #include "common/Base64Coder.h"
 #include "common/MacXMLToJSONParser.h"
+#include "common/TirselFunctions.h"
 #include "platform/CommandRunner.h"
 #include "platform/RegistryService.h"
 
@@ -79,11 +79,18 @@ std::string SerialLoader::SecondField(const std::string& output) {
     if (fields.size() < 2) {
         return std::string();
     }
-    return boost::algorithm::trim_copy(fields[1]);
+    // The "C" locale's white space, whatever locale the host has set.
+    common::TirselFunctions::trim(fields[1]);
+    return std::move(fields[1]);
 }
 
 std::string SerialLoader::GetSystemSerial() {
-    return ProcessComand(kMachineSerialCommand);
+    return GetMachineSerial().text;
+}
+
+ReportLine::Value SerialLoader::GetMachineSerial() {
+    return ReportLine::Pick(kMachineSerialCommand, OutputOrThrow(kMachineSerialCommand),
+                            ReportLine::Label::MachineSerial);
 }
 
 std::string SerialLoader::GetChassisSerial() {
@@ -96,7 +103,11 @@ std::string SerialLoader::GetProcessorSerial() {
 
 SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     ProcessorSerial serial;
-    serial.name = ProcessComand(kProcessorNameCommand);
+    ReportLine::Value name =
+        ReportLine::Pick(kProcessorNameCommand, OutputOrThrow(kProcessorNameCommand),
+                         ReportLine::Label::ProcessorName);
+    serial.name = std::move(name.text);
+    serial.nameSource = name.source;
     boost::property_tree::ptree tree;
     // The parser takes the dump over and reads it where the command left it.
     common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand), tree);

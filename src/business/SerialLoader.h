@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "business/ReportLine.h"
+#include "business/ValueSource.h"
+
 namespace tirsel::kvl::agent::driver::business {
 
 // The four serials from the operating system's own tools and registry, for
@@ -13,6 +16,7 @@ public:
     struct ProcessorSerial {
         std::string name;  // of the Chip or Processor Name line, trimmed
         std::string chip;  // the printable runs of the decoded unique-chip-id
+        ValueSource nameSource = ValueSource::ReportLine;
         std::string Serial() const { return name + ' ' + chip; }
         bool Identified() const { return !name.empty() || !chip.empty(); }
     };
@@ -23,6 +27,9 @@ public:
     ProcessorSerial GetProcessorSerialParts();
     std::string GetChassisSerial();
     std::string GetSystemSerial();
+    // The machine serial, for the chassis and the system slot alike, and
+    // where it came from (ReportLine::Pick): each call runs its command.
+    ReportLine::Value GetMachineSerial();
     std::string GetBaseBoardSerial();
 
     // Field 1 (between the first and second colon) of the command's output,
@@ -30,7 +37,9 @@ public:
     // the command gives no usable answer (not run to its end, exit status 2
     // or more, or grep's "no match" after the watched system_profiler
     // failed), as GetProcessorSerial does for the registry dump: no serial is
-    // better than a wrong one.
+    // better than a wrong one. The class's published interface: the two
+    // report values of the fingerprint go through ReportLine::Pick, which
+    // takes this field from the lines with the English label only.
     std::string ProcessComand(std::string command);
 
     // The field logic of ProcessComand over a command's output.

@@ -1,10 +1,10 @@
 #include "common/Base64Coder.h"
 
 #include <algorithm>
-#include <boost/algorithm/string/trim.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 #include <cstddef>
-#include <locale>
+
+#include "common/TirselFunctions.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
@@ -17,10 +17,11 @@ bool IsPrintable(unsigned char byte) {
     return byte >= 0x20 && byte <= 0x7E;
 }
 
-// Drops the outer white space, then every tab, line feed and blank inside. Carriage
-// returns, vertical tabs and form feeds inside the text stay and end decoding there.
+// Drops the outer white space (the "C" locale's, whatever locale the host has set), then
+// every tab, line feed and blank inside. Carriage returns, vertical tabs and form feeds
+// inside the text stay and end decoding there.
 void Clean(std::string& text) {
-    boost::algorithm::trim(text, std::locale());
+    TirselFunctions::trim(text);
     for (const char dropped : {'\t', '\n', ' '}) {
         text.erase(std::remove(text.begin(), text.end(), dropped), text.end());
     }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/PropertyTrees.h"
+#include "common/TirselFunctions.h"
 #include "common/TreeEntry.h"
 #include "common/XmlEntry.h"
 
@@ -28,10 +29,6 @@ pt::stream_translator<char, std::char_traits<char>, std::allocator<char>, T> Cla
         std::locale::classic());
 }
 
-bool IsClassicSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // The stored text of a plain decimal integer within the signed 64-bit range (optional
 // blanks, an optional sign, digits, optional blanks), the very text the stream
 // conversion writes for it; empty for every other text, which is left to the stream.
@@ -39,7 +36,7 @@ boost::optional<std::string> PlainInteger(const std::string& text) {
     constexpr unsigned long long kLowest = 9223372036854775808ULL;  // the magnitude of the minimum
     const char* p = text.data();
     const char* const end = p + text.size();
-    while (p != end && IsClassicSpace(*p)) {
+    while (p != end && TirselFunctions::IsSpace(*p)) {
         ++p;
     }
     const bool negative = p != end && *p == '-';
@@ -58,7 +55,7 @@ boost::optional<std::string> PlainInteger(const std::string& text) {
     if (p == digits || (!negative && magnitude == kLowest)) {
         return boost::none;
     }
-    while (p != end && IsClassicSpace(*p)) {
+    while (p != end && TirselFunctions::IsSpace(*p)) {
         ++p;
     }
     if (p != end) {

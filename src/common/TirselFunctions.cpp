@@ -1,18 +1,8 @@
 #include "common/TirselFunctions.h"
 
-#include <cctype>
-
 #include "platform/CommandRunner.h"
 
 namespace tirsel::kvl::agent::driver::common {
-
-namespace {
-
-bool IsSpace(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-}  // namespace
 
 std::string TirselFunctions::ExecCommand(const std::string& command) {
     return platform::CommandRunner::Run(command).output;

@@ -19,7 +19,14 @@ public:
     // ended (a failed tool is no empty field).
     static std::string ExecCommand(const std::string& command);
 
-    // Remove C-locale white space (tab, LF, VT, FF, CR, blank) at the ends.
+    // White space as the "C" locale classes it: tab, LF, VT, FF, CR and
+    // blank, whatever locale the host has set (std::locale::global, setlocale).
+    // Every trim and split of serials and tool output classifies bytes so: a
+    // host whose locale also counts 0x85 or 0xA0 gets the fingerprint of one
+    // that does not.
+    static bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+    // Remove that white space at the ends.
     static void trim(std::string& s);
     static void ltrim(std::string& s);
     static void rtrim(std::string& s);

@@ -56,6 +56,10 @@ struct FingerprintReport {
     std::vector<StructureSerial> structures;
     // The serials, as they enter the digest; absent when none could be gathered.
     std::optional<business::HardwareSerials> serials;
+    // On the fallback path, where each value of system_profiler's report came
+    // from: its labelled line or, where the label was missing, a source
+    // without one.
+    std::vector<business::ValueOrigin> valueOrigins;
     // The fallback command that left a serial unknown, when one did.
     std::optional<business::FailedCommand> toolFailure;
     // The fingerprint; absent when none could be computed.

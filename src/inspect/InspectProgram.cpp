@@ -173,6 +173,7 @@ FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
     report.sourceKey = name.key;
     report.steps = computation.steps;
     report.toolFailure = computation.failedCommand;
+    report.valueOrigins = computation.valueOrigins;
     report.serials = computation.serials;
     if (report.serials) {
         report.fingerprint = HwHashCalculator::HashText(*report.serials);

@@ -91,6 +91,13 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
             }
         }
     }
+    if (!report.valueOrigins.empty()) {
+        out << "values of system_profiler's report:\n";
+        for (const business::ValueOrigin& origin : report.valueOrigins) {
+            out << "  " << Padded(origin.slot) << origin.value << ": "
+                << business::NameOf(origin.source).description << "\n";
+        }
+    }
     if (report.serials) {
         out << "serials, in digest order:\n";
         for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
@@ -155,6 +162,14 @@ void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out
         json["serials_hex"] = std::move(hex);
     } else {
         json["serials"] = nullptr;
+    }
+    json["value_sources"] = Json::array();
+    for (const business::ValueOrigin& origin : report.valueOrigins) {
+        const business::SourceName name = business::NameOf(origin.source);
+        json["value_sources"].push_back({{"slot", origin.slot},
+                                         {"value", origin.value},
+                                         {"source", name.key},
+                                         {"description", name.description}});
     }
     json["tool_failure"] = nullptr;
     if (report.toolFailure) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/IOKit.h"
@@ -60,6 +62,22 @@ inline std::optional<DataView> DataBytes(CFTypeRef object) {
     view.bytes = CFDataGetBytePtr(data);
     view.length = length > 0 ? static_cast<std::size_t>(length) : 0;
     return view;
+}
+
+// The text of `object` as UTF-8, up to its first zero byte, when it is a
+// string object whose text takes at most `maxBytes` bytes; nothing for a
+// longer one, any other object or a null reference.
+inline std::optional<std::string> StringText(CFTypeRef object, std::size_t maxBytes) {
+    if (object == nullptr || CFGetTypeID(object) != CFStringGetTypeID()) {
+        return std::nullopt;
+    }
+    std::string text(maxBytes + 1, '\0');
+    if (!CFStringGetCString(static_cast<CFStringRef>(object), text.data(),
+                            static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8)) {
+        return std::nullopt;
+    }
+    text.resize(std::strlen(text.c_str()));
+    return text;
 }
 
 }  // namespace tirsel::kvl::agent::driver::platform

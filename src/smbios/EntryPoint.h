@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <locale>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -160,6 +161,9 @@ inline std::optional<std::uint64_t> ParseTableAddress(const std::string& output)
         return std::nullopt;
     }
     std::istringstream text(output.substr(first, end - first));
+    // Read the "C" way (which bytes are white space, digit grouping), whatever
+    // locale the host has set.
+    text.imbue(std::locale::classic());
     std::int64_t address = 0;
     text >> std::hex >> address;
     if (text.fail() || address < 0) {

@@ -64,8 +64,9 @@ TEST(ProcessComand, NoMatchIsEmptyButAFailedCommandThrows) {
     }
 }
 
-// grep's "no match" is an empty field only when the system_profiler in front
-// of it ran to a good end; after a failed one it would hide that failure.
+// grep's "no match" after a system_profiler that failed would hide that
+// failure; after one that ran to a good end it is a missing label, for which
+// the registry (empty here) has no stand-in.
 struct ReportToolCase {
     const char* name;
     const char* tool;     // the fake system_profiler's script
@@ -100,7 +101,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReportToolCase{"ExitOneWithoutOutput", "exit 1", "",
                        "system_profiler ended with exit status 1, and grep matched nothing"},
         ReportToolCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1", "A1", ""},
-        ReportToolCase{"ExitZeroWithoutTheLine", "echo Hardware:", "", ""}),
+        ReportToolCase{"ExitZeroWithoutTheLine", "echo Hardware:", "",
+                       "no Serial Number line (a report in another language?) and no "
+                       "IOPlatformSerialNumber in the registry"}),
     grellan::testing::CaseName());
 
 struct ProcessorCase {

@@ -6,7 +6,6 @@
 // argument "busy", a child of its own (a worker, say) stays alive through
 // the call: a host that ignores SIGCHLD is then never woken from a blocking
 // wait by its other children's ends on macOS.
-#include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +15,7 @@
 #include <cstring>
 #include <thread>
 
-#include "grellan/grellan.h"
+#include "HostCall.h"
 
 namespace {
 
@@ -70,20 +69,9 @@ int main(int argc, char** argv) {
         pause();
         _exit(0);
     }
-    void* library = dlopen(argv[2], RTLD_NOW);
-    if (library == nullptr) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return 1;
-    }
-    auto* getHash = reinterpret_cast<GetHardwareHashFn>(dlsym(library, "GetHardwareHash"));
-    if (getHash == nullptr) {
-        return 1;
-    }
-    char hash[33];
-    getHash(hash, sizeof hash);
-    std::printf("%s\n", hash);
+    const int status = grellan::testing::PrintHardwareHashOf(argv[2]);
     if (worker > 0) {
         kill(worker, SIGKILL);
     }
-    return 0;
+    return status;
 }

@@ -196,12 +196,14 @@ std::string Md5OfJsonSlots(const nlohmann::json& json) {
 }
 
 // The test builds in testpath/ with `toolPath` as their search path and a
-// blank memory image: no table on any machine.
+// blank memory image: no table on any machine; `environment` sets more.
 class InspectMachine : public ::testing::Test {
 protected:
-    ProcessResult RunTestBuild(const std::string& toolPath, const std::string& command) const {
-        return RunShell("GRELLAN_TEST_SEARCH_PATH='" + toolPath + "' GRELLAN_TEST_MEMORY_DEVICE='" +
-                        memory + "' '" + GRELLAN_BUILD_DIR + "/testpath/" + command);
+    ProcessResult RunTestBuild(const std::string& toolPath, const std::string& command,
+                               const std::string& environment = "") const {
+        return RunShell(environment + " GRELLAN_TEST_SEARCH_PATH='" + toolPath +
+                        "' GRELLAN_TEST_MEMORY_DEVICE='" + memory + "' '" + GRELLAN_BUILD_DIR +
+                        "/testpath/" + command);
     }
 
     TempDir images;
@@ -220,6 +222,34 @@ TEST_F(InspectMachine, FallbackToolsGiveTheProbesFingerprint) {
     // The board serial is the registry's: none in the stand-in, a Mac's own there.
     EXPECT_EQ(json["fingerprint"], Md5OfJsonSlots(json));
     const ProcessResult probe = RunTestBuild(toolPath, "grellanprobe'");
+    EXPECT_EQ(probe.output, json["fingerprint"].get<std::string>() + "\n");
+}
+
+// A Japanese report has neither English label: the test builds take the
+// serial and the chip name from the stand-ins GRELLAN_TEST_PLATFORM_SERIAL and
+// GRELLAN_TEST_CPU_BRAND fill, and the inspector names where each came from.
+TEST_F(InspectMachine, MissingLabelsAreNamedAndGiveTheEnglishFingerprint) {
+#ifdef __APPLE__
+    GTEST_SKIP() << "the real registry and sysctl answer on a Mac";
+#endif
+    const FakeMacTools::Machine machine;
+    const FakeMacTools tools(machine);
+    tools.SetHardwareReport(
+        "ハードウェア:\n\n      チップ: Apple M1\n      シリアル番号（システム）: " +
+        machine.serial + "\n");
+    const std::string toolPath = tools.Directory() + ":/usr/bin:/bin";
+    const std::string standIns =
+        "GRELLAN_TEST_PLATFORM_SERIAL='" + machine.serial + "' GRELLAN_TEST_CPU_BRAND='Apple M1'";
+    const ProcessResult text = RunTestBuild(toolPath, "grellaninspect'", standIns);
+    EXPECT_NE(text.output.find("  system     serial number: the label was missing: from the "
+                               "registry (IOPlatformSerialNumber)\n"),
+              std::string::npos)
+        << text.output;
+    const nlohmann::json json = Json(RunTestBuild(toolPath, "grellaninspect' --json", standIns));
+    EXPECT_EQ(json["value_sources"][0]["slot"], "processor");
+    EXPECT_EQ(json["value_sources"][0]["source"], "brand-string");
+    EXPECT_EQ(json["fingerprint"], ReferenceMd5(machine.serial + machine.serial + "Apple M1 ABCD"));
+    const ProcessResult probe = RunTestBuild(toolPath, "grellanprobe'", standIns);
     EXPECT_EQ(probe.output, json["fingerprint"].get<std::string>() + "\n");
 }
 

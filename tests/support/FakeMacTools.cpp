@@ -94,6 +94,10 @@ void FakeMacTools::SetRegistryDump(const std::string& output) const {
     dir.WriteScript("ioreg", CatScript(dir, "ioreg", output));
 }
 
+void FakeMacTools::SetHardwareReport(const std::string& report) const {
+    dir.WriteScript("system_profiler", CatScript(dir, "system_profiler", report));
+}
+
 }  // namespace grellan::testing
 
 namespace grellan::testing {

@@ -29,6 +29,8 @@ public:
     const std::string& Directory() const { return dir.Path(); }
     // Replaces the ioreg script with one that prints `output` verbatim.
     void SetRegistryDump(const std::string& output) const;
+    // Replaces the system_profiler script with one that prints `report` verbatim.
+    void SetHardwareReport(const std::string& report) const;
     // Replaces the script `tool` with a /bin/sh script of `body`.
     void SetScript(const std::string& tool, const std::string& body) const;
 

@@ -6,13 +6,20 @@
 // all), and GRELLAN_TEST_TIME_LIMIT_MS, when set, as the bound of one
 // command, and a file named by GRELLAN_TEST_MEMORY_DEVICE, when set, as the
 // memory device (no EFI markers; a blank image gives no table on any machine,
-// as the registry is asked only where there is no memory device). The
-// shipped library links the fixed settings and has no such hook.
+// as the registry is asked only where there is no memory device). Off Apple
+// it also fills the stand-ins from GRELLAN_TEST_PLATFORM_SERIAL (the
+// IOPlatformSerialNumber of IOPlatformExpertDevice) and GRELLAN_TEST_CPU_BRAND
+// (machdep.cpu.brand_string), the values that stand in for a report's missing
+// labels. The shipped library links the fixed settings and has no such hook.
 #include <chrono>
 #include <cstdlib>
 
 #include "CommandSettingsOverride.h"
 #include "FirmwarePathsOverride.h"
+#ifndef __APPLE__
+#include "RegistryStandIn.h"
+#include "SysctlStandIn.h"
+#endif
 
 namespace {
 
@@ -35,6 +42,15 @@ struct InstallFromEnvironment {
             static const platform::FirmwarePathOverride paths = platform::MemoryDeviceAt(device);
             platform::ExchangeFirmwarePaths(&paths);
         }
+#ifndef __APPLE__
+        if (const char* serial = std::getenv("GRELLAN_TEST_PLATFORM_SERIAL")) {
+            platform::standin::SetNonDataProperty("IOPlatformExpertDevice",
+                                                  "IOPlatformSerialNumber", serial);
+        }
+        if (const char* brand = std::getenv("GRELLAN_TEST_CPU_BRAND")) {
+            platform::standin::SetSysctlString("machdep.cpu.brand_string", brand);
+        }
+#endif
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -159,6 +160,18 @@ CFTypeID CFDataGetTypeID(void) {
 
 CFTypeID CFStringGetTypeID(void) {
     return kStringTypeID;
+}
+
+Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
+                           CFStringEncoding encoding) {
+    // String objects hold their text as UTF-8 bytes.
+    const std::string& text = Object(theString)->text;
+    if (encoding != kCFStringEncodingUTF8 || bufferSize <= 0 ||
+        text.size() >= static_cast<std::size_t>(bufferSize)) {
+        return 0;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return 1;
 }
 
 void CFRelease(CFTypeRef cf) {

@@ -28,8 +28,10 @@ typedef io_object_t io_registry_entry_t;
 typedef uint32_t IOOptionBits;
 
 typedef unsigned char UInt8;
+typedef unsigned char Boolean;
 typedef signed long CFIndex;
 typedef unsigned long CFTypeID;
+typedef uint32_t CFStringEncoding;
 
 // Opaque object types; the stand-in defines them in its implementation.
 struct StandInCFString;
@@ -50,6 +52,7 @@ typedef struct StandInCFDictionary* CFMutableDictionaryRef;
 #define KERN_INVALID_RIGHT 17
 #define MACH_PORT_NULL 0
 #define IO_OBJECT_NULL 0
+#define kCFStringEncodingUTF8 0x08000100
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 
@@ -70,6 +73,10 @@ CFIndex CFDataGetLength(CFDataRef theData);
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeID CFDataGetTypeID(void);
 CFTypeID CFStringGetTypeID(void);
+// The string's text in `encoding` with a terminating zero byte, when it fits
+// into `bufferSize` bytes; false otherwise (only UTF-8 is converted here).
+Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
+                           CFStringEncoding encoding);
 void CFRelease(CFTypeRef cf);
 
 // The constant string behind CFSTR: one immortal object per distinct text,

@@ -25,7 +25,8 @@ void SetDataProperty(const std::string& className, const std::string& key,
                      const PropertyBytes& bytes);
 void SetDataProperty(const std::string& className, const std::string& key,
                      const std::string& bytes);
-// Sets a property that is not a data object (readers get a CFString).
+// Sets a property that is not a data object: readers get a CFString of
+// `text`, UTF-8.
 void SetNonDataProperty(const std::string& className, const std::string& key,
                         const std::string& text);
 // Removes every service. Handles and objects already handed out stay valid
