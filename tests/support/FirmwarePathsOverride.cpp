@@ -23,6 +23,11 @@ bool PathExists(const std::string& path) {
     return paths != nullptr && paths->exists ? paths->exists(path) : FileSystemPathExists(path);
 }
 
+bool TableSourcesOn() {
+    const FirmwarePathOverride* paths = overridden.load(std::memory_order_acquire);
+    return paths == nullptr || paths->tableSources;
+}
+
 const FirmwarePathOverride* ExchangeFirmwarePaths(const FirmwarePathOverride* paths) {
     return overridden.exchange(paths, std::memory_order_acq_rel);
 }

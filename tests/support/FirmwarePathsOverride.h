@@ -22,6 +22,8 @@ struct FirmwarePathOverride : FirmwarePathSet {
         : FirmwarePathSet(std::move(paths)) {}
     // Empty: ask the file system (FileSystemPathExists).
     std::function<bool(const std::string&)> exists;
+    // false: acquisition reads no table from any source (TableSourcesOn).
+    bool tableSources = true;
 };
 
 // Installs `paths` (or, for null, the fixed set) and returns what was in
@@ -40,6 +42,14 @@ inline FirmwarePathOverride MemoryDeviceAt(const std::string& device) {
     FirmwarePathOverride paths;
     paths.memoryDevice = device;
     paths.exists = [device](const std::string& path) { return path == device; };
+    return paths;
+}
+
+// No table from either source, even where the machine has one (an Intel
+// Mac's AppleSMBIOS service): the fallback path on every machine.
+inline FirmwarePathOverride WithoutTableSources() {
+    FirmwarePathOverride paths;
+    paths.tableSources = false;
     return paths;
 }
 

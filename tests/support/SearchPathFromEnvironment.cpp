@@ -4,13 +4,15 @@
 // GRELLAN_TEST_SEARCH_PATH as the tool search path, so a probe run as its own
 // process finds the fake tools (or, given an empty directory, no tools at
 // all), and GRELLAN_TEST_TIME_LIMIT_MS, when set, as the bound of one
-// command, and a file named by GRELLAN_TEST_MEMORY_DEVICE, when set, as the
+// command; a file named by GRELLAN_TEST_MEMORY_DEVICE, when set, as the
 // memory device (no EFI markers; a blank image gives no table on any machine,
-// as the registry is asked only where there is no memory device). Off Apple
-// it also fills the stand-ins from GRELLAN_TEST_PLATFORM_SERIAL (the
-// IOPlatformSerialNumber of IOPlatformExpertDevice) and GRELLAN_TEST_CPU_BRAND
-// (machdep.cpu.brand_string), the values that stand in for a report's missing
-// labels. The shipped library links the fixed settings and has no such hook.
+// as the registry is asked only where there is no memory device); and, when
+// GRELLAN_TEST_WITHOUT_TABLE is set, no table source at all, so that a Mac
+// with an SMBIOS table takes the fallback path. Off Apple it also fills the
+// stand-ins from GRELLAN_TEST_PLATFORM_SERIAL (the IOPlatformSerialNumber of
+// IOPlatformExpertDevice) and GRELLAN_TEST_CPU_BRAND (machdep.cpu.brand_string),
+// the values that stand in for a report's missing labels. The shipped library
+// links the fixed settings and has no such hook.
 #include <chrono>
 #include <cstdlib>
 
@@ -38,8 +40,13 @@ struct InstallFromEnvironment {
             platform::ExchangeCommandSettings(&settings);
         }
         const char* device = std::getenv("GRELLAN_TEST_MEMORY_DEVICE");
-        if (device != nullptr && *device != '\0') {
-            static const platform::FirmwarePathOverride paths = platform::MemoryDeviceAt(device);
+        const bool withDevice = device != nullptr && *device != '\0';
+        const char* withoutTable = std::getenv("GRELLAN_TEST_WITHOUT_TABLE");
+        const bool tableOff = withoutTable != nullptr && *withoutTable != '\0';
+        if (withDevice || tableOff) {
+            static platform::FirmwarePathOverride paths =
+                withDevice ? platform::MemoryDeviceAt(device) : platform::FirmwarePathOverride();
+            paths.tableSources = !tableOff;
             platform::ExchangeFirmwarePaths(&paths);
         }
 #ifndef __APPLE__

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>  // mkdtemp: Apple declares it only here
 
 #include <cstdio>
 #include <cstdlib>
