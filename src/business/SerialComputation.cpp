@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "business/CommandFailed.h"
-#include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "business/SerialLoader.h"
 #include "smbios/FirmwareTable.h"
@@ -26,32 +25,21 @@ SerialSource SourceOf(smbios::TableSource found) {
     return SerialSource::Fallback;
 }
 
-// The four serials from the tools, in their fixed loading order.
-// `processorIdentified` says whether the tools gave a processor name or chip
-// identifier bytes, that is whether the processor serial holds anything of
-// the machine.
-HardwareSerials FromTools(bool& processorIdentified) {
-    HardwareSerials serials;
+// The four serials from the tools: their three commands at once, then the
+// registry. `processorIdentified` says whether the tools gave a processor
+// name or chip identifier bytes, that is whether the processor serial holds
+// anything of the machine. `steps` gets each command's outcome.
+HardwareSerials FromTools(bool& processorIdentified, std::vector<std::string>& steps) {
     SerialLoader loader;
-    for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
-        switch (id) {
-            case DigestSlots::Id::Processor: {
-                const SerialLoader::ProcessorSerial processor = loader.GetProcessorSerialParts();
-                serials.processor = processor.Serial();
-                processorIdentified = processor.Identified();
-                break;
-            }
-            case DigestSlots::Id::Chassis:
-                serials.chassis = loader.GetChassisSerial();
-                break;
-            case DigestSlots::Id::System:
-                serials.system = loader.GetSystemSerial();
-                break;
-            case DigestSlots::Id::Baseboard:
-                serials.baseboard = loader.GetBaseBoardSerial();
-                break;
-        }
-    }
+    const SerialLoader::CommandSerials found = loader.RunCommandsTogether(steps);
+    HardwareSerials serials;
+    serials.processor = found.processor.Serial();
+    processorIdentified = found.processor.Identified();
+    // The chassis slot takes the same text as the system slot: one run of
+    // the machine serial command, so the two can never disagree.
+    serials.chassis = found.machine;
+    serials.system = found.machine;
+    serials.baseboard = loader.GetBaseBoardSerial();
     return serials;
 }
 
@@ -80,7 +68,7 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
     computation.steps.push_back("no SMBIOS table: asking system_profiler, ioreg and the registry");
     bool processorIdentified = true;
     try {
-        computation.serials = FromTools(processorIdentified);
+        computation.serials = FromTools(processorIdentified, computation.steps);
     } catch (const CommandFailed& e) {
         // A tool that failed leaves its serial unknown: no fingerprint.
         computation.error = std::current_exception();

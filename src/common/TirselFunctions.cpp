@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/CommandRunner.h"
+#include "platform/CommandSettings.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
@@ -15,7 +16,10 @@ bool IsSpace(char c) {
 }  // namespace
 
 std::string TirselFunctions::ExecCommand(const std::string& command) {
-    return platform::CommandRunner::Run(command).output;
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    return platform::CommandRunner::Run({command, std::string()}, settings,
+                                        settings.ToolEnvironment())
+        .output;
 }
 
 void TirselFunctions::rtrim(std::string& s) {

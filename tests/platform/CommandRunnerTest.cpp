@@ -33,6 +33,12 @@ using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
 using tirsel::kvl::agent::driver::platform::WithToolDirectory;
 using Clock = std::chrono::steady_clock;
 
+// `command` run with `settings` and the environment they give this process.
+CommandResult RunWith(const CommandSettings& settings, const std::string& command,
+                      const std::string& watchedTool = std::string()) {
+    return CommandRunner::Run({command, watchedTool}, settings, settings.ToolEnvironment());
+}
+
 struct BoundCase {
     const char* name;
     std::string command;  // "PIDS" stands for a file the processes list themselves in
@@ -56,10 +62,9 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
     CommandSettings settings;
     settings.timeLimit = std::chrono::milliseconds(1000);
     settings.outputLimit = std::size_t{1} << 20;
-    const ScopedCommandSettings scoped(settings);
 
     const Clock::time_point start = Clock::now();
-    const CommandResult result = CommandRunner::Run(command);
+    const CommandResult result = RunWith(settings, command);
     const auto elapsed = Clock::now() - start;
 
     EXPECT_EQ(result.outcome, c.outcome);
@@ -100,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RunCommandStart, AShellThatCannotBeStartedIsNamed) {
     CommandSettings settings;
     settings.shell = "/nonexistent/sh";
-    const ScopedCommandSettings scoped(settings);
-    const CommandResult result = CommandRunner::Run("echo hi");
+    const CommandResult result = RunWith(settings, "echo hi");
     EXPECT_EQ(result.outcome, CommandOutcome::NotStarted);
     EXPECT_EQ(result.reason,
               "could not start: posix_spawn /nonexistent/sh: No such file or directory");
@@ -138,10 +142,10 @@ TEST_P(PipelineUnderShell, ReportsTheToolInFrontOfGrep) {
     ASSERT_EQ(symlink(shell.c_str(), (tools.Path() + "/sh").c_str()), 0);
     CommandSettings settings = WithToolDirectory(tools.Path());
     settings.shell = tools.Path() + "/sh";
-    const ScopedCommandSettings scoped(settings);
 
-    const CommandResult result = CommandRunner::Run(
-        "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"", "system_profiler");
+    const CommandResult result =
+        RunWith(settings, "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"",
+                "system_profiler");
     EXPECT_EQ(result.output, c.output);
     EXPECT_EQ(result.exitStatus, c.exitStatus);
     EXPECT_EQ(result.toolStatus, c.toolStatus);
@@ -272,7 +276,9 @@ TEST(ToolEnvironment, KeepsOnlyTheAllowedNamesAndFixesThePath) {
                                            "LOGNAME=u",
                                            "AGENT_TOKEN=s3cret",
                                            "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0"};
-    EXPECT_EQ(CommandRunner::ToolEnvironment(host, "/p"),
+    CommandSettings settings;
+    settings.searchPath = "/p";
+    EXPECT_EQ(settings.ToolEnvironment(host),
               (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "LC_ALL=C", "TMPDIR=/t",
                                         "USER=u", "LOGNAME=u",
                                         "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0", "PATH=/p"}));
