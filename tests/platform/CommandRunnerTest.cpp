@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,75 @@ INSTANTIATE_TEST_SUITE_P(
                   "output over 1 MiB"},
         BoundCase{"ExactlyTheBound", "head -c 1048576 /dev/zero", CommandOutcome::Exited, 0,
                   "exit status 0"}),
+    grellan::testing::CaseName());
+
+// Commands run together, each with its own bounds: the caller hears of each
+// as it ends and may stop the run there; every other command is then killed
+// at once and reported as stopped. Results come back in the commands' order.
+struct TogetherCase {
+    const char* name;
+    std::vector<std::string> commands;  // "PIDS" as in BoundCase
+    std::vector<CommandOutcome> outcomes;
+    std::vector<std::string> outputs;
+    int withinMs;  // the slowest alone takes 300 ms, all of them in turn 900
+};
+
+class RunTogether : public ::testing::TestWithParam<TogetherCase> {};
+
+TEST_P(RunTogether, StopsAtTheFirstFailureAndLeavesNothing) {
+    const TogetherCase& c = GetParam();
+    const TempDir dir;
+    std::vector<CommandRunner::Command> commands;
+    for (std::string command : c.commands) {
+        for (std::size_t at; (at = command.find("PIDS")) != std::string::npos;) {
+            command.replace(at, 4, "'" + dir.Path() + "/pids'");
+        }
+        commands.push_back({command, std::string()});
+    }
+    CommandSettings settings;
+    settings.timeLimit = std::chrono::milliseconds(1000);
+    std::vector<std::size_t> told;
+
+    const Clock::time_point start = Clock::now();
+    const std::vector<CommandResult> results = CommandRunner::RunTogether(
+        commands, settings, settings.ToolEnvironment(), [&](std::size_t i, CommandResult& result) {
+            told.push_back(i);
+            return result.outcome != CommandOutcome::Exited || result.exitStatus == 0;
+        });
+    const auto took = Clock::now() - start;
+
+    ASSERT_EQ(results.size(), c.outcomes.size());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].outcome, c.outcomes[i]) << i << ": " << results[i].reason;
+        EXPECT_EQ(results[i].output, c.outputs[i]) << i;
+    }
+    EXPECT_EQ(std::count(c.outcomes.begin(), c.outcomes.end(), CommandOutcome::Stopped) +
+                  static_cast<long>(told.size()),
+              static_cast<long>(c.outcomes.size()));
+    EXPECT_LT(took, std::chrono::milliseconds(c.withinMs));
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(dir.Path() + "/pids")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RunTogether,
+    ::testing::Values(
+        TogetherCase{"AllAtOnce",
+                     {"sleep 0.3; echo a", "sleep 0.2; echo b", "sleep 0.3; echo c"},
+                     {CommandOutcome::Exited, CommandOutcome::Exited, CommandOutcome::Exited},
+                     {"a", "b", "c"},
+                     700},
+        TogetherCase{"FirstFailureStopsTheOthers",
+                     {"echo $$ >> PIDS; exec sleep 1000", "sleep 0.1; exit 2",
+                      "echo $$ >> PIDS; exec sleep 1000"},
+                     {CommandOutcome::Stopped, CommandOutcome::Exited, CommandOutcome::Stopped},
+                     {"", "", ""},
+                     600},
+        TogetherCase{"EachHasItsOwnBound",
+                     {"echo $$ >> PIDS; exec sleep 1000", "sleep 0.3; echo b"},
+                     {CommandOutcome::TimedOut, CommandOutcome::Exited},
+                     {"", "b"},
+                     1700}),
     grellan::testing::CaseName());
 
 // The reason names the set-up step that failed.
