@@ -49,6 +49,13 @@ std::string Fingerprint() {
     return buffer;
 }
 
+// The fingerprint of the fake tools' machine (no board serial in the registry).
+std::string HealthyFingerprint() {
+    const FakeMacTools::Machine machine;
+    return grellan::testing::ReferenceMd5(machine.serial + machine.serial + machine.processorName +
+                                          " ABCD");
+}
+
 // No table (no memory device, an empty registry): the fallback tools decide.
 class HostSafety : public ::testing::Test {
 protected:
@@ -155,11 +162,7 @@ TEST_P(Pace, TheCallTakesItsSlowestToolOrItsFirstFailure) {
         tools.SetScript(tool, body);
     }
     const platform::ScopedCommandSettings commands(Settings());
-    const FakeMacTools::Machine machine;
-    const std::string expected =
-        c.gives == Gives::Healthy ? grellan::testing::ReferenceMd5(machine.serial + machine.serial +
-                                                                   machine.processorName + " ABCD")
-                                  : "";
+    const std::string expected = c.gives == Gives::Healthy ? HealthyFingerprint() : "";
 
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(Fingerprint(), expected);
@@ -426,12 +429,9 @@ TEST(ForkingHost, EveryCallGivesTheFingerprint) {
         tools.SetScript(tool, "echo $$ >> '" + pids + "'; exec cat '" + tools.Directory() + "/" +
                                   tool + ".out'");
     }
-    const FakeMacTools::Machine machine;
-    const std::string healthy = grellan::testing::ReferenceMd5(machine.serial + machine.serial +
-                                                               machine.processorName + " ABCD");
     std::string expected;
     for (int call = 0; call < 20; ++call) {
-        expected += healthy + "\n";
+        expected += HealthyFingerprint() + "\n";
     }
     const std::string output =
         grellan::testing::RunShell("GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() +
