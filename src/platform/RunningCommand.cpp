@@ -84,7 +84,9 @@ bool RunningCommand::ReadOutput(char* buffer, std::size_t size) {
 }
 
 void RunningCommand::ReadStatus(char* buffer, std::size_t size) {
-    while (statusOpen) {
+    // A few reads hold all the shell ever says; a process that floods the
+    // channel gets no more of one turn.
+    for (int reads = 0; reads < 4 && statusOpen; ++reads) {
         const ssize_t count = read(child.Status(), buffer, size);
         if (count < 0 && errno == EINTR) {
             continue;
