@@ -6,8 +6,10 @@
 namespace tirsel::kvl::agent::driver::platform {
 
 // The clock every bound of a call is measured on: it stops while the machine
-// sleeps, as poll's timeouts do, so a Mac that sleeps in the middle of a call
-// does not wake up past a bound that the tools never had the time to meet.
+// sleeps, as poll's timeouts do (xnu's poll_nocancel, bsd/kern/sys_generic.c,
+// sets its deadline with clock_interval_to_deadline, in mach_absolute_time
+// units), so a Mac that sleeps in the middle of a call does not wake up past
+// a bound that the tools never had the time to meet.
 //
 // std::chrono::steady_clock is no such clock on Apple: libc++ reads
 // CLOCK_MONOTONIC_RAW there (llvm-project libcxx/src/chrono.cpp, "only
