@@ -95,7 +95,8 @@ struct FallbackCommand {
     const char* text;
     const char* role;  // for people
 };
-constexpr std::array<FallbackCommand, 3> kFallbackCommands = {{
+constexpr std::size_t kFallbackCount = 3;
+const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {{
     {kProcessorNameCommand, "processor name"},
     {kRegistryDumpCommand, "processor chip (registry dump)"},
     {kMachineSerialCommand, "chassis and system serial"},
@@ -159,7 +160,7 @@ SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
 }
 
 SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::string>& steps) {
-    constexpr std::size_t kCount = kFallbackCommands.size();
+    constexpr std::size_t kCount = kFallbackCount;
     std::vector<platform::CommandRunner::Command> commands;
     for (const FallbackCommand& command : kFallbackCommands) {
         commands.push_back({command.text, WatchedToolOf(command.text)});
