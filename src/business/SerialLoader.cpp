@@ -162,6 +162,7 @@ SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
 SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::string>& steps) {
     constexpr std::size_t kCount = kFallbackCount;
     std::vector<platform::CommandRunner::Command> commands;
+    commands.reserve(kCount);
     for (const FallbackCommand& command : kFallbackCommands) {
         commands.push_back({command.text, WatchedToolOf(command.text)});
     }
