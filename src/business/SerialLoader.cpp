@@ -91,28 +91,30 @@ std::string ChipIdentifier(std::string dump) {
 
 // The fallback's commands, in the order the serials are loaded: the
 // processor's two, then the machine serial of the chassis and system slots.
+enum class Gives { ProcessorName, ProcessorChip, MachineSerial };
 struct FallbackCommand {
     const char* text;
+    Gives gives;
     const char* role;  // for people
 };
 constexpr std::size_t kFallbackCount = 3;
 const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {{
-    {kProcessorNameCommand, "processor name"},
-    {kRegistryDumpCommand, "processor chip (registry dump)"},
-    {kMachineSerialCommand, "chassis and system serial"},
+    {kProcessorNameCommand, Gives::ProcessorName, "processor name"},
+    {kRegistryDumpCommand, Gives::ProcessorChip, "processor chip (registry dump)"},
+    {kMachineSerialCommand, Gives::MachineSerial, "chassis and system serial"},
 }};
 
-// Where the output of fallback command `index` goes in `serials`: the one
-// place the commands' outputs become serials.
-void TakeOutput(std::size_t index, std::string output, SerialLoader::CommandSerials& serials) {
-    switch (index) {
-        case 0:
+// Where the output of a fallback command goes in `serials`: the one place
+// the commands' outputs become serials.
+void TakeOutput(Gives gives, std::string output, SerialLoader::CommandSerials& serials) {
+    switch (gives) {
+        case Gives::ProcessorName:
             serials.processor.name = SerialLoader::SecondField(output);
             break;
-        case 1:
+        case Gives::ProcessorChip:
             serials.processor.chip = ChipIdentifier(std::move(output));
             break;
-        default:
+        case Gives::MachineSerial:
             serials.machine = SerialLoader::SecondField(output);
             break;
     }
@@ -179,7 +181,7 @@ SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::
                 if (!failures[i].empty()) {
                     throw CommandFailed(commands[i].text, failures[i]);
                 }
-                TakeOutput(i, std::move(result.output), serials);
+                TakeOutput(kFallbackCommands[i].gives, std::move(result.output), serials);
                 taken[i] = true;
                 return true;
             } catch (...) {
