@@ -182,6 +182,20 @@ TEST(RunCommandStart, AShellThatCannotBeStartedIsNamed) {
     EXPECT_EQ(result.output, "");
 }
 
+// The runner takes its policy from its arguments alone: the settings a test
+// build installs for the library's callers do not reach it.
+TEST(RunCommandStart, TakesTheSettingsAndEnvironmentItIsGiven) {
+    CommandSettings installed;
+    installed.shell = "/nonexistent/sh";
+    const ScopedCommandSettings scoped(installed);
+    const CommandSettings given;
+    const CommandResult result =
+        CommandRunner::Run({"echo \"$GRELLAN_GIVEN:$PATH\"", std::string()}, given,
+                           {"GRELLAN_GIVEN=yes", "PATH=/bin"});
+    EXPECT_EQ(result.outcome, CommandOutcome::Exited);
+    EXPECT_EQ(result.output, "yes:/bin");
+}
+
 // The wrapper with each shell macOS may have as /bin/sh (dash, bash in POSIX
 // mode, zsh in sh emulation: each run under the name sh), and with this
 // machine's own /bin/sh (on a Mac, bash 3.2 in POSIX mode): the status of
