@@ -1,16 +1,22 @@
 // Benchmarks of the library's hot paths, each on generated inputs.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchInputs.h"
+#include "CommandSettingsOverride.h"
+#include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
 #include "RegistryTable.h"
@@ -172,6 +178,93 @@ void BM_DecodeBytes1MiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_DecodeBytes1MiB)->Unit(benchmark::kMillisecond);
+
+// Fake system_profiler and ioreg that sleep as long as they are told, then
+// print what FakeMacTools' print; and the GetHardwareHash that runs
+// them: this build's own, or with GRELLAN_BENCH_LIBRARY the one of a test
+// build of the library loaded from that path (main's, for the figures
+// before), which takes the tools' directory from GRELLAN_TEST_SEARCH_PATH
+// and a blank memory image, so no table, from GRELLAN_TEST_MEMORY_DEVICE.
+class PacedTools {
+public:
+    static PacedTools& Get() {
+        static PacedTools* const tools = new PacedTools();
+        return *tools;
+    }
+
+    void SetDelays(long profilerMs, long ioregMs) const {
+        for (const auto& [tool, ms] :
+             {std::pair{"system_profiler", profilerMs}, std::pair{"ioreg", ioregMs}}) {
+            tools.SetScript(tool, "sleep " + Seconds(ms) + "\nexec cat '" + tools.Directory() +
+                                      "/" + tool + ".out'\n");
+        }
+    }
+    GetHardwareHashFn Call() const { return call; }
+    const std::string& Library() const { return library; }
+
+private:
+    PacedTools() {
+        const std::string dir = tools.Directory();
+        const char* path = std::getenv("GRELLAN_BENCH_LIBRARY");
+        if (path == nullptr || *path == '\0') {
+            static const platform::ScopedCommandSettings commands(dir);
+            static const platform::ScopedFirmwarePaths paths(platform::WithoutMemoryDevice());
+            call = GetHardwareHash;
+            library = "this build";
+            return;
+        }
+        const std::string image = WriteTemp(Bytes(1 << 20, 0));
+        setenv("GRELLAN_TEST_SEARCH_PATH", (dir + ":/usr/bin:/bin").c_str(), 1);
+        setenv("GRELLAN_TEST_MEMORY_DEVICE", image.c_str(), 1);
+        void* loaded = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        call = loaded != nullptr
+                   ? reinterpret_cast<GetHardwareHashFn>(dlsym(loaded, "GetHardwareHash"))
+                   : nullptr;
+        if (call == nullptr) {
+            std::abort();
+        }
+        library = path;
+    }
+
+    // The text `sleep` takes for `ms` milliseconds: "0.300".
+    static std::string Seconds(long ms) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%ld.%03ld", ms / 1000, ms % 1000);
+        return text;
+    }
+
+    grellan::testing::FakeMacTools tools;
+    GetHardwareHashFn call = nullptr;
+    std::string library;
+};
+
+// One fallback call with system_profiler taking range(0) ms (it runs twice
+// in a call, or three times in the library before its commands ran at once)
+// and ioreg range(1) ms; slowest_ms is the slowest tool's time, the time a
+// call can at best take.
+void BM_GetHardwareHash_Fallback(benchmark::State& state) {
+    const PacedTools& tools = PacedTools::Get();
+    tools.SetDelays(static_cast<long>(state.range(0)), static_cast<long>(state.range(1)));
+    char buffer[33];
+    for (auto _ : state) {
+        tools.Call()(buffer, sizeof buffer);
+        if (buffer[0] == '\0') {
+            state.SkipWithError("no fingerprint");
+            break;
+        }
+    }
+    state.counters["slowest_ms"] = static_cast<double>(std::max(state.range(0), state.range(1)));
+    state.SetLabel(tools.Library());
+}
+BENCHMARK(BM_GetHardwareHash_Fallback)
+    ->Args({300, 150})
+    ->Args({100, 50})
+    ->Args({200, 100})
+    ->Args({500, 250})
+    ->Args({1000, 500})
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -54,8 +54,10 @@ bool ReadFile(const std::string& path, std::string& bytes) {
 // which gets the output as SerialLoader hands it over.
 template <typename Parser, typename Handover>
 std::string ConvertDump(Handover&& handover) {
-    platform::CommandResult result =
-        platform::CommandRunner::Run("ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    platform::CommandResult result = platform::CommandRunner::Run(
+        {"ioreg -a  -l -p IODeviceTree -c IORegistryEntry", std::string()}, settings,
+        settings.ToolEnvironment());
     boost::property_tree::ptree tree;
     Parser parser(handover(result.output), tree);
     parser.Parse("plist");

@@ -212,6 +212,50 @@ for label, line, w, rss in results:
 
 by_label = {label: (w, r) for label, _, w, r in results}
 
+# The fallback over fake tools of chosen durations (BM_GetHardwareHash_Fallback/
+# PROFILER_MS/IOREG_MS): a call against its slowest tool, and, where
+# benchmark.sh was given GRELLAN_BENCH_BASELINE, the same calls of that test
+# build of the library (the figures before).
+def fallback_calls(benchmarks):
+    calls = {}
+    for b in benchmarks:
+        m = re.match(r"BM_GetHardwareHash_Fallback/(\d+)/(\d+)/", b["run_name"])
+        if m:
+            calls[(int(m.group(1)), int(m.group(2)))] = us(b) / 1000
+    return calls
+
+fallback = fallback_calls(medians)
+baseline_json = os.path.join(work, "bench-baseline.json")
+before = {}
+if os.path.exists(baseline_json):
+    with open(baseline_json) as f:
+        before = fallback_calls([b for b in json.load(f)["benchmarks"]
+                                 if b.get("aggregate_name") == "median"])
+print()
+print("## The fallback's pace")
+print()
+print("`BM_GetHardwareHash_Fallback`: one call of the fallback over fake `system_profiler` and "
+      "`ioreg` that sleep the given time and then print a Mac's report and registry dump; "
+      "medians of the repetitions above, wall time. The call at best takes its slowest tool's time."
+      + (" Before: the same calls of the test build `GRELLAN_BENCH_BASELINE` names, "
+         "which ran the commands one after the other." if before else ""))
+print()
+if before:
+    print("| system_profiler | ioreg | call before | times the slowest tool | call | times the slowest tool |")
+    print("|---:|---:|---:|---:|---:|---:|")
+else:
+    print("| system_profiler | ioreg | call | times the slowest tool |")
+    print("|---:|---:|---:|---:|")
+for (profiler, ioreg), call in sorted(fallback.items()):
+    slowest = max(profiler, ioreg)
+    row = f"| {profiler / 1000:.2f} s | {ioreg / 1000:.2f} s |"
+    if before:
+        old = before.get((profiler, ioreg))
+        row += (f" {old:.0f} ms | {old / slowest:.2f} |" if old else " - | - |")
+    print(row + f" {call:.0f} ms | {call / slowest:.2f} |")
+
+def verdict(ok):
+    return "met" if ok else "missed"
 def verdict(ok):
     return "met" if ok else "missed"
 
@@ -237,6 +281,10 @@ print(f"| parse and search of the property list, faster than plistutil "
       f"| {parse_ms:.1f} ms in process, {by_label['grellan_bench_tool parse'][0] * 1000:.1f} ms as a process "
       f"| {plistutil_ms:.1f} ms | {verdict(parse_ms < plistutil_ms)} in process |")
 print(f"| parse peak memory at most 8 times the file | {parse_rss:.1f} times | 8 times | {verdict(parse_rss <= 8)} |")
+if (300, 150) in fallback:
+    pace = fallback[(300, 150)] / 300
+    print(f"| fallback call (system_profiler 0.30 s, ioreg 0.15 s) at most 1.3 times its slowest tool "
+          f"| {fallback[(300, 150)]:.0f} ms ({pace:.2f} times) | 300 ms | {verdict(pace <= 1.3)} |")
 map_us = us(by_bench["BM_ReferenceMapLegacyArea"], "cpu_time")
 crypto_note = ("" if any(n.startswith("libcrypto") for n in needed) else
                " libcrypto is not among them:\nthe MD5 objects are linked in, local to the library.")

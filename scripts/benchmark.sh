@@ -3,6 +3,8 @@
 # on the same generated inputs (bench/report.py) and prints the report; with --write it also
 # replaces docs/performance.md, so an ordinary run leaves the tree as it was.
 # Usage: scripts/benchmark.sh [--write] [runs]   (whole-process runs per command, default 7)
+# With GRELLAN_BENCH_BASELINE=PATH, the test build of a library at PATH (an older
+# build/testpath/libgrellan.dylib) also runs the fallback benchmarks: the figures before.
 # Needs no network: plistutil (libplist-utils), dmidecode, python3, unshare
 # (util-linux) and /usr/bin/time (time) come with scripts/setup.sh.
 set -euo pipefail
@@ -37,6 +39,12 @@ image="$work/memory.img"
 
 "$bin/grellan_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
+if [ -n "${GRELLAN_BENCH_BASELINE:-}" ]; then
+  GRELLAN_BENCH_LIBRARY="$GRELLAN_BENCH_BASELINE" "$bin/grellan_bench" \
+    --benchmark_filter=BM_GetHardwareHash_Fallback --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_out="$work/bench-baseline.json" --benchmark_out_format=json >/dev/null
+fi
 
 # Not named plistlib.py: the script's own directory comes first on the module path.
 cat >"$work/read_plist.py" <<'PY'

@@ -6,7 +6,9 @@
 # configured build (compile_commands.json) and runs 2 clang-tidy at a time.
 # And no call in src/ waits blocked for a child: every waitpid, wait4 and
 # waitid passes WNOHANG (a host that ignores SIGCHLD is woken from a blocking
-# wait on macOS only once its last child is gone).
+# wait on macOS only once its last child is gone). And no bound in src/ is
+# measured on a std::chrono clock: libc++'s steady_clock counts sleep on
+# Apple; platform/BoundClock is the one clock of every bound.
 # Usage: scripts/lint.sh [build-dir]   (default: build, the default preset's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,6 +38,13 @@ echo "== waits for children in src/"
 if git grep -n -E '\b(waitpid|wait4|waitid|wait)\(' -- src | grep -v -E '^[^:]+:[0-9]+:[[:space:]]*//' |
   grep -v 'WNOHANG'; then
   echo "lint: a wait for a child without WNOHANG in src/"
+  status=1
+fi
+
+echo "== clocks in src/"
+if git grep -n -E '\b(steady_clock|system_clock|high_resolution_clock)\b' -- src |
+  grep -v -E '^[^:]+:[0-9]+:[[:space:]]*//'; then
+  echo "lint: a std::chrono clock in src/ (bounds take platform/BoundClock)"
   status=1
 fi
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# From a fresh machine to a running probe: install what is missing, build,
-# then run the probe and the support tool that explains its answer.
+# From a fresh machine to a running probe: install what is missing, build
+# the shipped programs alone (the library, the probe and the support tool;
+# scripts/test.sh builds the tests, fuzz targets and the rest), then run the
+# probe and the support tool that explains its answer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset default --target grellan grellanprobe grellaninspect
 status=0
 echo "== grellanprobe"
 build/bin/grellanprobe || status=$?

@@ -46,8 +46,8 @@ public:
          kProcessorSerialVersion, &HardwareSerials::processor},
     }};
 
-    // The order the serials are loaded in; on the fallback path each one runs
-    // its own commands, so the order is part of what the library does.
+    // The order the serials are loaded in from a table, and the order the
+    // fallback's steps are told in (its commands run at the same time).
     static constexpr std::array<Id, 4> kLoadingOrder = {Id::Processor, Id::Chassis, Id::System,
                                                         Id::Baseboard};
 

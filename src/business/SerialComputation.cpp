@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "business/CommandFailed.h"
-#include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
 #include "business/SerialLoader.h"
 #include "smbios/FirmwareTable.h"
@@ -26,38 +25,26 @@ SerialSource SourceOf(smbios::TableSource found) {
     return SerialSource::Fallback;
 }
 
-// The four serials from the tools, in their fixed loading order.
-// `processorIdentified` says whether the tools gave a processor name or chip
-// identifier bytes, that is whether the processor serial holds anything of
-// the machine. `origins` gets where each value of system_profiler's report
-// came from, as it is read.
-HardwareSerials FromTools(bool& processorIdentified, std::vector<ValueOrigin>& origins) {
-    HardwareSerials serials;
+// The four serials from the tools: their three commands at once, then the
+// registry. `processorIdentified` says whether the tools gave a processor
+// name or chip identifier bytes, that is whether the processor serial holds
+// anything of the machine. `steps` gets each command's outcome, `origins`
+// where each value of system_profiler's report came from.
+HardwareSerials FromTools(bool& processorIdentified, std::vector<std::string>& steps,
+                          std::vector<ValueOrigin>& origins) {
     SerialLoader loader;
-    origins.reserve(DigestSlots::kLoadingOrder.size());
-    for (const DigestSlots::Id id : DigestSlots::kLoadingOrder) {
-        switch (id) {
-            case DigestSlots::Id::Processor: {
-                const SerialLoader::ProcessorSerial processor = loader.GetProcessorSerialParts();
-                serials.processor = processor.Serial();
-                processorIdentified = processor.Identified();
-                origins.push_back({"processor", "name", processor.nameSource});
-                break;
-            }
-            case DigestSlots::Id::Chassis:
-            case DigestSlots::Id::System: {
-                // One command for both slots, run for each.
-                const DigestSlots::Slot& slot = DigestSlots::Of(id);
-                ReportLine::Value serial = loader.GetMachineSerial();
-                serials.*slot.serial = std::move(serial.text);
-                origins.push_back({slot.name, "serial number", serial.source});
-                break;
-            }
-            case DigestSlots::Id::Baseboard:
-                serials.baseboard = loader.GetBaseBoardSerial();
-                break;
-        }
-    }
+    const SerialLoader::CommandSerials found = loader.RunCommandsTogether(steps);
+    HardwareSerials serials;
+    serials.processor = found.processor.Serial();
+    processorIdentified = found.processor.Identified();
+    origins.push_back({"processor", "name", found.processor.nameSource});
+    // The chassis slot takes the same text as the system slot: one run of
+    // the machine serial command, so the two can never disagree.
+    serials.chassis = found.machine.text;
+    serials.system = found.machine.text;
+    origins.push_back({"chassis", "serial number", found.machine.source});
+    origins.push_back({"system", "serial number", found.machine.source});
+    serials.baseboard = loader.GetBaseBoardSerial();
     return serials;
 }
 
@@ -86,7 +73,8 @@ SerialComputation SerialComputation::OfFallbackTools(std::vector<std::string> st
     computation.steps.push_back("no SMBIOS table: asking system_profiler, ioreg and the registry");
     bool processorIdentified = true;
     try {
-        computation.serials = FromTools(processorIdentified, computation.valueOrigins);
+        computation.serials =
+            FromTools(processorIdentified, computation.steps, computation.valueOrigins);
     } catch (const CommandFailed& e) {
         // A tool that failed leaves its serial unknown: no fingerprint.
         computation.error = std::current_exception();

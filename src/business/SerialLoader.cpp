@@ -1,9 +1,12 @@
 #include "business/SerialLoader.h"
 
+#include <array>
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstddef>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "business/CommandFailed.h"
@@ -11,6 +14,7 @@
 #include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
 #include "platform/CommandRunner.h"
+#include "platform/CommandSettings.h"
 #include "platform/RegistryService.h"
 
 namespace tirsel::kvl::agent::driver::business {
@@ -48,17 +52,78 @@ std::string Unusable(const platform::CommandResult& result, const std::string& w
     return std::string();
 }
 
+// Runs `command` on its own through the library's settings.
+platform::CommandResult RunAlone(const std::string& command, const std::string& watchedTool) {
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    return platform::CommandRunner::Run({command, watchedTool}, settings,
+                                        settings.ToolEnvironment());
+}
+
 // The output of `command`; a command that gives no usable answer ends the
 // fallback computation: its serial would be missing, and a fingerprint
 // without it names a different machine.
 std::string OutputOrThrow(const std::string& command) {
     const std::string watchedTool = WatchedToolOf(command);
-    platform::CommandResult result = platform::CommandRunner::Run(command, watchedTool);
+    platform::CommandResult result = RunAlone(command, watchedTool);
     const std::string failure = Unusable(result, watchedTool);
     if (!failure.empty()) {
         throw CommandFailed(command, failure);
     }
     return std::move(result.output);
+}
+
+// The printable runs of the "unique-chip-id" that the registry dump holds,
+// joined; empty without one. Throws what the parser throws.
+std::string ChipIdentifier(std::string dump) {
+    boost::property_tree::ptree tree;
+    // The parser takes the dump over and reads it where the command left it.
+    common::MacXMLToJSONParser parser(std::move(dump), tree);
+    parser.Parse("plist");
+    std::string chip;
+    const auto found = parser.SearchNode(tree, "unique-chip-id");
+    if (found) {
+        for (const std::string& run : common::Base64Coder().DecodeStringBytes(found->data())) {
+            chip += run;
+        }
+    }
+    return chip;
+}
+
+// The fallback's commands, in the order the serials are loaded: the
+// processor's two, then the machine serial of the chassis and system slots.
+enum class Gives { ProcessorName, ProcessorChip, MachineSerial };
+struct FallbackCommand {
+    const char* text;
+    Gives gives;
+    const char* role;  // for people
+};
+constexpr std::size_t kFallbackCount = 3;
+const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {{
+    {kProcessorNameCommand, Gives::ProcessorName, "processor name"},
+    {kRegistryDumpCommand, Gives::ProcessorChip, "processor chip (registry dump)"},
+    {kMachineSerialCommand, Gives::MachineSerial, "chassis and system serial"},
+}};
+
+// Where the output of a fallback command goes in `serials`: the one place
+// the commands' outputs become serials. Throws what ReportLine::Pick and the
+// parser throw.
+void TakeOutput(Gives gives, std::string output, SerialLoader::CommandSerials& serials) {
+    switch (gives) {
+        case Gives::ProcessorName: {
+            ReportLine::Value name =
+                ReportLine::Pick(kProcessorNameCommand, output, ReportLine::Label::ProcessorName);
+            serials.processor.name = std::move(name.text);
+            serials.processor.nameSource = name.source;
+            break;
+        }
+        case Gives::ProcessorChip:
+            serials.processor.chip = ChipIdentifier(std::move(output));
+            break;
+        case Gives::MachineSerial:
+            serials.machine =
+                ReportLine::Pick(kMachineSerialCommand, output, ReportLine::Label::MachineSerial);
+            break;
+    }
 }
 
 }  // namespace
@@ -108,18 +173,59 @@ SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
                          ReportLine::Label::ProcessorName);
     serial.name = std::move(name.text);
     serial.nameSource = name.source;
-    boost::property_tree::ptree tree;
-    // The parser takes the dump over and reads it where the command left it.
-    common::MacXMLToJSONParser parser(OutputOrThrow(kRegistryDumpCommand), tree);
-    parser.Parse("plist");
     // Without a chip identifier the processor serial is the name and a blank.
-    const auto chip = parser.SearchNode(tree, "unique-chip-id");
-    if (chip) {
-        for (const std::string& run : common::Base64Coder().DecodeStringBytes(chip->data())) {
-            serial.chip += run;
+    serial.chip = ChipIdentifier(OutputOrThrow(kRegistryDumpCommand));
+    return serial;
+}
+
+SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::string>& steps) {
+    constexpr std::size_t kCount = kFallbackCount;
+    std::vector<platform::CommandRunner::Command> commands;
+    commands.reserve(kCount);
+    for (const FallbackCommand& command : kFallbackCommands) {
+        commands.push_back({command.text, WatchedToolOf(command.text)});
+    }
+    CommandSerials serials;
+    std::array<std::string, kCount> failures;
+    std::array<bool, kCount> taken{};
+    std::exception_ptr first;
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    const std::vector<platform::CommandResult> results = platform::CommandRunner::RunTogether(
+        commands, settings, settings.ToolEnvironment(),
+        [&](std::size_t i, platform::CommandResult& result) noexcept {
+            try {
+                failures[i] = Unusable(result, commands[i].watchedTool);
+                if (!failures[i].empty()) {
+                    throw CommandFailed(commands[i].text, failures[i]);
+                }
+                TakeOutput(kFallbackCommands[i].gives, std::move(result.output), serials);
+                taken[i] = true;
+                return true;
+            } catch (...) {
+                first = std::current_exception();
+                return false;
+            }
+        });
+    // Without results the run could not even begin (out of memory).
+    const auto reason = [&](std::size_t i) {
+        return !failures[i].empty() ? failures[i]
+               : i < results.size() ? results[i].reason
+                                    : std::string("out of memory");
+    };
+    for (std::size_t i = 0; i < kCount; ++i) {
+        steps.push_back(std::string(kFallbackCommands[i].role) + " (" + reason(i) +
+                        "): " + commands[i].text);
+    }
+    if (first) {
+        std::rethrow_exception(first);
+    }
+    // A command the run could not finish gave nothing.
+    for (std::size_t i = 0; i < kCount; ++i) {
+        if (!taken[i]) {
+            throw CommandFailed(commands[i].text, reason(i));
         }
     }
-    return serial;
+    return serials;
 }
 
 std::string SerialLoader::GetBaseBoardSerial() {

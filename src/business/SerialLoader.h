@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "business/ReportLine.h"
 #include "business/ValueSource.h"
@@ -21,8 +22,26 @@ public:
         bool Identified() const { return !name.empty() || !chip.empty(); }
     };
 
-    // The processor serial as one text: the class's published interface; the
-    // fingerprint takes the parts, which also tell whether any was found.
+    // What the fallback's commands give the fingerprint.
+    struct CommandSerials {
+        ProcessorSerial processor;
+        // The machine serial (ReportLine::Pick) and where it came from: the
+        // chassis and the system slot both take this one text.
+        ReportLine::Value machine;
+    };
+
+    // Runs the processor-name command, the registry dump and the
+    // machine-serial command once each, all at the same time, and parses the
+    // dump as soon as it is complete. The first command that gives no usable
+    // answer (or a dump the parser cannot read) decides: the others are
+    // killed at once, and it is thrown as the getters throw it. `steps` gets
+    // each command's outcome, in the order the serials are loaded, either way.
+    CommandSerials RunCommandsTogether(std::vector<std::string>& steps);
+
+    // The getters below run their commands one by one, each on its own: the
+    // class's published interface. The fingerprint takes RunCommandsTogether.
+    // The processor serial as one text; the parts also tell whether any was
+    // found.
     std::string GetProcessorSerial();
     ProcessorSerial GetProcessorSerialParts();
     std::string GetChassisSerial();

@@ -1,11 +1,15 @@
 #include "common/TirselFunctions.h"
 
 #include "platform/CommandRunner.h"
+#include "platform/CommandSettings.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
 std::string TirselFunctions::ExecCommand(const std::string& command) {
-    return platform::CommandRunner::Run(command).output;
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    return platform::CommandRunner::Run({command, std::string()}, settings,
+                                        settings.ToolEnvironment())
+        .output;
 }
 
 void TirselFunctions::rtrim(std::string& s) {

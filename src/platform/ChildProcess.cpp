@@ -16,6 +16,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/BoundClock.h"
+
 namespace tirsel::kvl::agent::driver::platform {
 
 namespace {
@@ -60,8 +62,6 @@ public:
     posix_spawn_file_actions_t actions{};
     int error;
 };
-
-using Clock = std::chrono::steady_clock;
 
 // How long a shell killed with SIGKILL may take to end before it is left to
 // the host; a process that exits normally is gone in well under a millisecond.
@@ -110,6 +110,13 @@ Step MakeChannel(bool socket, FileDescriptor& ours, FileDescriptor& theirs) {
 #endif
     ours = FileDescriptor(ends[0]);
     theirs = FileDescriptor(ends[1]);
+    // This process reads its end without blocking: once the command is done,
+    // its output is drained up to what is there, whoever else holds the
+    // other end. The flag belongs to this end's open file alone.
+    const int flags = fcntl(ours.Get(), F_GETFL);
+    if (flags < 0 || fcntl(ours.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        return Checked("fcntl O_NONBLOCK", errno);
+    }
     return Step();
 }
 
@@ -271,29 +278,41 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::StillOurs() const {
+ChildProcess::State ChildProcess::Look() const {
     siginfo_t info;
     std::memset(&info, 0, sizeof info);
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
         if (errno != EINTR) {
-            return false;  // reaped by the host or the kernel: its id is free
+            return State::Gone;  // reaped by the host or the kernel: its id is free
         }
     }
-    return true;
+    return info.si_pid == pid ? State::Ended : State::Running;  // si_pid is 0 while it runs
+}
+
+bool ChildProcess::StillOurs() const {
+    return Look() != State::Gone;
+}
+
+bool ChildProcess::HasEnded() const {
+    return Look() != State::Running;
+}
+
+void ChildProcess::Kill() {
+    // A shell that has not been reaped keeps its pid, and so its group id,
+    // from reuse. It waits on the status channel, so only a signal from
+    // outside ends it early; then a host that reaps children may already
+    // have taken it, and the group is left alone.
+    if (Started() && !reaped && StillOurs()) {
+        kill(-pid, SIGKILL);
+    }
 }
 
 std::optional<int> ChildProcess::KillAndReap() {
     if (reaped) {
         return waitStatus;
     }
+    Kill();
     reaped = true;  // whatever happens below, nothing is left to try later
-    // A shell that has not been reaped keeps its pid, and so its group id,
-    // from reuse. It waits on the status channel, so only a signal from
-    // outside ends it early; then a host that reaps children may already
-    // have taken it, and the group is left alone.
-    if (StillOurs()) {
-        kill(-pid, SIGKILL);
-    }
     // Never wait blocked for the shell: where the host ignores SIGCHLD (or
     // sets SA_NOCLDWAIT) the kernel reaps it, and xnu wakes a parent asleep
     // in wait4 only once its last child is gone (bsd/kern/kern_exit.c:
@@ -301,7 +320,7 @@ std::optional<int> ChildProcess::KillAndReap() {
     // when p_children is empty), so a host with another child alive would
     // never get the call back. What tells that the shell has ended is its
     // end of the status channel closing; the reaping itself is WNOHANG.
-    const Clock::time_point giveUp = Clock::now() + kReapBound;
+    const BoundClock::time_point giveUp = BoundClock::now() + kReapBound;
     bool hungUp = false;
     while (true) {
         int waited = 0;
@@ -314,7 +333,7 @@ std::optional<int> ChildProcess::KillAndReap() {
             break;  // ECHILD: reaped by the host or the kernel
         }
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - BoundClock::now());
         if (left.count() <= 0) {
             break;  // not gone after SIGKILL within the bound: left to the host
         }

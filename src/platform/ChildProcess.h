@@ -12,8 +12,8 @@ namespace tirsel::kvl::agent::driver::platform {
 
 // A command run as `shell -c text` through posix_spawn, owned from start to
 // reaping. The child gets /dev/null as standard input and standard error, a
-// pipe as standard output, one end of a socket pair as descriptor 3 (the
-// status channel the shell text reports on, see WrappedCommand), no other
+// pipe as standard output (this process's end reads without blocking), one end of a socket pair as
+// descriptor 3 (the status channel the shell text reports on, see WrappedCommand), no other
 // descriptor of the host, default signal handling, an empty signal mask, the
 // given environment and a process group of its own. The destructor kills
 // whatever is left of that group and reaps the shell.
@@ -43,8 +43,19 @@ public:
     // The read end of the child's standard output.
     int Output() const { return output.Get(); }
     void CloseOutput() { output.Close(); }
-    // This process's end of the status channel.
+    // This process's end of the status channel (reads without blocking).
     int Status() const { return status.Get(); }
+
+    // Whether the shell has ended, asked without reaping it: it is a zombie,
+    // or no longer this process's child at all (the host reaped it). For
+    // when its end of the status channel cannot tell: a process the host
+    // forked may hold a copy of that end.
+    bool HasEnded() const;
+
+    // Sends SIGKILL to every process still in the child's group, unless the
+    // shell is no longer this process's child; reaps nothing. Lets several
+    // groups be killed before any is waited for.
+    void Kill();
 
     // Sends SIGKILL to every process still in the child's group, unless the
     // shell is no longer this process's child; learns that the shell has
@@ -55,6 +66,9 @@ public:
     std::optional<int> KillAndReap();
 
 private:
+    // What waitid, asked without reaping, says of the shell.
+    enum class State { Running, Ended, Gone };
+    State Look() const;
     // Whether the shell is this process's child, running or unreaped.
     bool StillOurs() const;
 

@@ -15,6 +15,7 @@ enum class CommandOutcome {
     OutputHeldOpen,  // the command ended, but something it left holds its output
     ReadFailed,      // reading its output failed
     Unreported,      // its shell ended without a status, and the host reaped it
+    Stopped,         // killed unfinished because another command of its run failed
 };
 
 // What became of one command, and nothing more: whether that is a usable

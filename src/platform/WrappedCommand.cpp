@@ -23,6 +23,10 @@ std::optional<int> StatusNumber(const std::string& text) {
     return value <= 255 ? std::optional<int>(value) : std::nullopt;
 }
 
+// The relay between the command's own pipe and the library's: by full path,
+// so that no tool directory on the search path can stand in for it.
+const char kRelay[] = "/bin/cat";
+
 constexpr int kSignalStatus = 128;
 constexpr int kHighestSignal = 64;
 
@@ -45,13 +49,14 @@ std::string WrappedCommand::Text(const std::string& command, const std::string& 
                 ">&-; set -- \"$?\"; echo \"t $1\" >&" + fd + "; return \"$1\"; }\n";
     }
     // The command on lines of its own, so nothing it ends with (a comment, a
-    // trailing '&') reaches the wrapper's own text.
-    text += "(\n" + command + "\n)";
+    // trailing '&') reaches the wrapper's own text. Its output goes through
+    // the relay (see the class comment), which gets no status channel.
+    text += "{ (\n" + command + "\n)";
     if (watchedTool.empty()) {
         text += " " + fd + ">&-";
     }
-    text += "\nset -- \"$?\"\nexec >&-\necho \"e $1\" >&" + fd + "\nread -r grellan_hold <&" + fd +
-            "\n";
+    text += "\necho \"e $?\" >&" + fd + "\n} | " + kRelay + " " + fd + ">&-\nexec >&-\necho d >&" +
+            fd + "\nread -r grellan_hold <&" + fd + "\n";
     return text;
 }
 
@@ -65,6 +70,10 @@ WrappedCommand::Report WrappedCommand::Parse(const std::string& text) {
         }
         const std::string line = text.substr(begin, end - begin);
         begin = end + 1;
+        if (line == "d") {
+            report.done = report.status.has_value();
+            continue;
+        }
         if (line.size() < 3 || line[1] != ' ') {
             continue;
         }

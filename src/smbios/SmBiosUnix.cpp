@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/CommandRunner.h"
+#include "platform/CommandSettings.h"
 #include "platform/FirmwarePaths.h"
 #include "platform/MemoryDevice.h"
 #include "platform/MemoryMapping.h"
@@ -142,8 +143,9 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
     std::uint64_t first = firmware::kLegacyScanFirst;
     std::uint64_t last = firmware::kLegacyScanLast;
     if (efiScan) {
-        const platform::CommandResult run =
-            platform::CommandRunner::Run(firmware::kTableAddressCommand);
+        const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+        const platform::CommandResult run = platform::CommandRunner::Run(
+            {firmware::kTableAddressCommand, std::string()}, settings, settings.ToolEnvironment());
         // Not started, killed, past a bound or a real error (status 2 or
         // more): no address. Status 1 is grep's "no match".
         if (!run.Exited() || run.exitStatus >= 2) {

@@ -49,6 +49,13 @@ std::string Fingerprint() {
     return buffer;
 }
 
+// The fingerprint of the fake tools' machine (no board serial in the registry).
+std::string HealthyFingerprint() {
+    const FakeMacTools::Machine machine;
+    return grellan::testing::ReferenceMd5(machine.serial + machine.serial + machine.processorName +
+                                          " ABCD");
+}
+
 // No table (no memory device, an empty registry): the fallback tools decide.
 class HostSafety : public ::testing::Test {
 protected:
@@ -125,6 +132,52 @@ INSTANTIATE_TEST_SUITE_P(
         // Without the labelled lines, and no registry serial to stand in.
         ToolCase{"ReportWithoutTheLines", "system_profiler", "echo 'Hardware:'", Gives::Nothing}),
     grellan::testing::CaseName());
+
+// The fallback's three commands run at the same time: a call takes about as
+// long as its slowest tool, and a tool that fails or hangs ends the call
+// without waiting for the others, whose processes are gone with it. Run one
+// after the other, the first case took 1.08 s.
+struct PaceCase {
+    const char* name;
+    std::string systemProfiler;  // what the tool does before printing its report
+    std::string ioreg;           // ... its registry dump; "PIDS" as in ToolCase
+    Gives gives;
+    int withinMs;  // generous: the tools' own pace is the point
+};
+
+class Pace : public HostSafety, public ::testing::WithParamInterface<PaceCase> {};
+
+TEST_P(Pace, TheCallTakesItsSlowestToolOrItsFirstFailure) {
+    const PaceCase& c = GetParam();
+    for (const auto& [tool, before] :
+         {std::pair{"system_profiler", c.systemProfiler}, std::pair{"ioreg", c.ioreg}}) {
+        std::string body = "echo $$ >> PIDS; " + before + "\nexec cat '" + tools.Directory() + "/" +
+                           tool + ".out'";
+        for (std::size_t at; (at = body.find("PIDS")) != std::string::npos;) {
+            body.replace(at, 4, "'" + pids + "'");
+        }
+        tools.SetScript(tool, body);
+    }
+    const platform::ScopedCommandSettings commands(Settings());
+    const std::string expected = c.gives == Gives::Healthy ? HealthyFingerprint() : "";
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Fingerprint(), expected);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_LT(took.count(), c.withinMs);
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+    std::printf("%s: %lld ms\n", c.name, static_cast<long long>(took.count()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, Pace,
+                         ::testing::Values(PaceCase{"MacLikeDurations", "sleep 0.3", "sleep 0.15",
+                                                    Gives::Healthy, 700},
+                                           PaceCase{"FailingToolStopsTheOthers", "sleep 30",
+                                                    "exit 3", Gives::Nothing, 500},
+                                           PaceCase{"HangingToolStopsTheOthers", "exec sleep 1000",
+                                                    "sleep 30", Gives::Nothing, 1500}),
+                         grellan::testing::CaseName());
 
 TEST_F(HostSafety, ShellThatCannotBeStartedGivesNoFingerprint) {
     platform::CommandSettings settings = Settings();
@@ -353,6 +406,42 @@ TEST_P(SignalSetUp, GivesTheFingerprintAndStillBoundsAHungTool) {
     EXPECT_EQ(grellan::testing::RunShell(host).output, "\n");
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
     ASSERT_FALSE(ReadFile(pids).empty());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
+}
+
+// A host whose thread forks children without exec while four threads make
+// five calls each (SignalHost's "forks"): the forks copy whatever descriptors
+// the calls hold at that moment and keep them for 2 s. Every call still gives
+// the fingerprint, and no tool and no descriptor of the calls is left. (When
+// a call waited for every copy of its output's write end to close, 4 to 8 of
+// the 20 answers here were "no fingerprint".)
+TEST(ForkingHost, EveryCallGivesTheFingerprint) {
+    if (access("/dev/mem", F_OK) == 0) {
+        GTEST_SKIP() << "/dev/mem exists: the library would scan real memory";
+    }
+    const FakeMacTools tools;
+    const TempDir dir;
+    const std::string pids = dir.Path() + "/pids";
+    for (const std::string tool : {"system_profiler", "ioreg"}) {
+        tools.SetScript(tool, "echo $$ >> '" + pids + "'; exec cat '" + tools.Directory() + "/" +
+                                  tool + ".out'");
+    }
+    std::string expected;
+    for (int call = 0; call < 20; ++call) {
+        expected += HealthyFingerprint() + "\n";
+    }
+    const std::string output =
+        grellan::testing::RunShell("GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() +
+                                   ":/usr/bin:/bin' '" + GRELLAN_SIGNAL_HOST + "' default '" +
+                                   GRELLAN_TESTPATH_LIBRARY + "' forks")
+            .output;
+    const std::size_t last = output.find("descriptors ");
+    ASSERT_NE(last, std::string::npos) << output;
+    EXPECT_EQ(output.substr(0, last), expected);
+    int before = -1;
+    int after = -2;
+    ASSERT_EQ(std::sscanf(output.c_str() + last, "descriptors %d %d", &before, &after), 2);
+    EXPECT_EQ(after, before);
     EXPECT_TRUE(grellan::testing::AllGone(ReadFile(pids))) << ReadFile(pids);
 }
 

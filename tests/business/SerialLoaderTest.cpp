@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <boost/property_tree/xml_parser.hpp>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "CaseName.h"
 #include "CommandSettingsOverride.h"
@@ -186,21 +189,21 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardCase{"NoService", false, true, "", ""}),
     grellan::testing::CaseName());
 
-// The fallback runs its four commands in a fixed order, the machine serial
-// twice (chassis first, then system), and queries the registry once.
-TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
+// The fallback runs each of its three commands once, at the same time, and
+// the chassis and system slots take the one machine serial it printed; then
+// it queries the registry once. The steps tell each command's outcome in the
+// order the serials are loaded.
+TEST(FallbackCommands, EachRunsOnceAndTheMachineSerialFillsBothSlots) {
     const TempDir dir;
     const std::string log = dir.Path() + "/log";
     const FakeMacTools::Machine machine;
     dir.Write("report", FakeMacTools::HardwareReport(machine));
     dir.Write("dump", FakeMacTools::RegistryDump(machine));
+    // Every run prints a serial of its own (its process id).
     dir.WriteScript("system_profiler",
-                    "n=$(($(wc -l < '" + log +
-                        "' 2>/dev/null || echo 0) + 1))\n"
-                        "echo \"system_profiler $*\" >> '" +
-                        log +
+                    "echo \"system_profiler $*\" >> '" + log +
                         "'\n"
-                        "sed \"s/Serial Number (system): .*/Serial Number (system): RUN$n/\" '" +
+                        "sed \"s/Serial Number (system): .*/Serial Number (system): RUN$$/\" '" +
                         dir.Path() + "/report'\n");
     dir.WriteScript("ioreg", "echo \"ioreg $*\" >> '" + log + "'\ncat '" + dir.Path() + "/dump'\n");
     const ScopedCommandSettings commands(dir.Path());
@@ -208,18 +211,31 @@ TEST(FallbackOrder, CommandsRunInTheirFixedOrder) {
     standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
                              std::string("MLB\0", 4));
 
-    const HardwareSerials serials = SerialComputation::OfFallbackTools().Serials();
-    EXPECT_EQ(grellan::testing::ReadFile(log),
-              "system_profiler SPHardwareDataType\n"
-              "ioreg -a -l -p IODeviceTree -c IORegistryEntry\n"
-              "system_profiler SPHardwareDataType\n"
-              "system_profiler SPHardwareDataType\n");
+    const SerialComputation computation = SerialComputation::OfFallbackTools();
+    const HardwareSerials& serials = computation.Serials();
+    std::multiset<std::string> runs;
+    std::istringstream lines(grellan::testing::ReadFile(log));
+    for (std::string line; std::getline(lines, line);) {
+        runs.insert(line);
+    }
+    EXPECT_EQ(runs, (std::multiset<std::string>{"ioreg -a -l -p IODeviceTree -c IORegistryEntry",
+                                                "system_profiler SPHardwareDataType",
+                                                "system_profiler SPHardwareDataType"}));
     EXPECT_EQ(serials.processor, machine.processorName + " ABCD");
-    EXPECT_EQ(serials.chassis, "RUN3");
-    EXPECT_EQ(serials.system, "RUN4");
+    EXPECT_EQ(serials.chassis.rfind("RUN", 0), 0U) << serials.chassis;
+    EXPECT_EQ(serials.system, serials.chassis);
     EXPECT_EQ(serials.baseboard, "MLB");
     EXPECT_EQ(HwHashCalculator::DigestInput(serials),
-              "RUN3RUN4MLB" + machine.processorName + " ABCD");
+              serials.system + serials.system + "MLB" + machine.processorName + " ABCD");
+    const std::vector<std::string> expectedSteps = {
+        "processor name (exit status 0): system_profiler SPHardwareDataType | grep -E -i "
+        "\"Chip|Processor\\sName\"",
+        "processor chip (registry dump) (exit status 0): ioreg -a  -l -p IODeviceTree -c "
+        "IORegistryEntry",
+        "chassis and system serial (exit status 0): system_profiler SPHardwareDataType | grep -E "
+        "-i \"Serial\\sNumber\""};
+    EXPECT_EQ(std::vector<std::string>(computation.steps.begin() + 1, computation.steps.end()),
+              expectedSteps);
 }
 
 // A failing tool ends the computation: it says which command failed and why,

@@ -255,8 +255,12 @@ TEST_F(InspectMachine, MissingLabelsAreNamedAndGiveTheEnglishFingerprint) {
 
 TEST_F(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     // grep, but none of the macOS tools: a Mac keeps them in /usr/sbin
-    // (ioreg by IOKitTools' INSTALL_PATH).
-    const std::string noTools = "/usr/bin:/bin";
+    // (ioreg by IOKitTools' INSTALL_PATH). The commands run at once and the
+    // first failure decides: an ioreg that only sleeps makes it
+    // system_profiler's.
+    const TempDir slowIoreg;
+    slowIoreg.WriteScript("ioreg", "exec sleep 5");
+    const std::string noTools = slowIoreg.Path() + ":/usr/bin:/bin";
     const ProcessResult result = RunTestBuild(noTools, "grellaninspect' 2>/dev/null");
     EXPECT_EQ(result.status, 3);
     const std::string& out = result.output;

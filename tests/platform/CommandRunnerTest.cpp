@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,12 @@ using tirsel::kvl::agent::driver::platform::ScopedCommandSettings;
 using tirsel::kvl::agent::driver::platform::WithToolDirectory;
 using Clock = std::chrono::steady_clock;
 
+// `command` run with `settings` and the environment they give this process.
+CommandResult RunWith(const CommandSettings& settings, const std::string& command,
+                      const std::string& watchedTool = std::string()) {
+    return CommandRunner::Run({command, watchedTool}, settings, settings.ToolEnvironment());
+}
+
 struct BoundCase {
     const char* name;
     std::string command;  // "PIDS" stands for a file the processes list themselves in
@@ -56,10 +63,9 @@ TEST_P(RunCommandBounds, EndsWithinTheBoundAndLeavesNothing) {
     CommandSettings settings;
     settings.timeLimit = std::chrono::milliseconds(1000);
     settings.outputLimit = std::size_t{1} << 20;
-    const ScopedCommandSettings scoped(settings);
 
     const Clock::time_point start = Clock::now();
-    const CommandResult result = CommandRunner::Run(command);
+    const CommandResult result = RunWith(settings, command);
     const auto elapsed = Clock::now() - start;
 
     EXPECT_EQ(result.outcome, c.outcome);
@@ -96,16 +102,98 @@ INSTANTIATE_TEST_SUITE_P(
                   "exit status 0"}),
     grellan::testing::CaseName());
 
+// Commands run together, each with its own bounds: the caller hears of each
+// as it ends and may stop the run there; every other command is then killed
+// at once and reported as stopped. Results come back in the commands' order.
+struct TogetherCase {
+    const char* name;
+    std::vector<std::string> commands;  // "PIDS" as in BoundCase
+    std::vector<CommandOutcome> outcomes;
+    std::vector<std::string> outputs;
+    int withinMs;  // the slowest alone takes 300 ms, all of them in turn 900
+};
+
+class RunTogether : public ::testing::TestWithParam<TogetherCase> {};
+
+TEST_P(RunTogether, StopsAtTheFirstFailureAndLeavesNothing) {
+    const TogetherCase& c = GetParam();
+    const TempDir dir;
+    std::vector<CommandRunner::Command> commands;
+    for (std::string command : c.commands) {
+        for (std::size_t at; (at = command.find("PIDS")) != std::string::npos;) {
+            command.replace(at, 4, "'" + dir.Path() + "/pids'");
+        }
+        commands.push_back({command, std::string()});
+    }
+    CommandSettings settings;
+    settings.timeLimit = std::chrono::milliseconds(1000);
+    std::vector<std::size_t> told;
+
+    const Clock::time_point start = Clock::now();
+    const std::vector<CommandResult> results = CommandRunner::RunTogether(
+        commands, settings, settings.ToolEnvironment(), [&](std::size_t i, CommandResult& result) {
+            told.push_back(i);
+            return result.outcome != CommandOutcome::Exited || result.exitStatus == 0;
+        });
+    const auto took = Clock::now() - start;
+
+    ASSERT_EQ(results.size(), c.outcomes.size());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].outcome, c.outcomes[i]) << i << ": " << results[i].reason;
+        EXPECT_EQ(results[i].output, c.outputs[i]) << i;
+    }
+    EXPECT_EQ(std::count(c.outcomes.begin(), c.outcomes.end(), CommandOutcome::Stopped) +
+                  static_cast<long>(told.size()),
+              static_cast<long>(c.outcomes.size()));
+    EXPECT_LT(took, std::chrono::milliseconds(c.withinMs));
+    EXPECT_TRUE(grellan::testing::NoChildLeft());
+    EXPECT_TRUE(grellan::testing::AllGone(ReadFile(dir.Path() + "/pids")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RunTogether,
+    ::testing::Values(
+        TogetherCase{"AllAtOnce",
+                     {"sleep 0.3; echo a", "sleep 0.2; echo b", "sleep 0.3; echo c"},
+                     {CommandOutcome::Exited, CommandOutcome::Exited, CommandOutcome::Exited},
+                     {"a", "b", "c"},
+                     700},
+        TogetherCase{"FirstFailureStopsTheOthers",
+                     {"echo $$ >> PIDS; exec sleep 1000", "sleep 0.1; exit 2",
+                      "echo $$ >> PIDS; exec sleep 1000"},
+                     {CommandOutcome::Stopped, CommandOutcome::Exited, CommandOutcome::Stopped},
+                     {"", "", ""},
+                     600},
+        TogetherCase{"EachHasItsOwnBound",
+                     {"echo $$ >> PIDS; exec sleep 1000", "sleep 0.3; echo b"},
+                     {CommandOutcome::TimedOut, CommandOutcome::Exited},
+                     {"", "b"},
+                     1700}),
+    grellan::testing::CaseName());
+
 // The reason names the set-up step that failed.
 TEST(RunCommandStart, AShellThatCannotBeStartedIsNamed) {
     CommandSettings settings;
     settings.shell = "/nonexistent/sh";
-    const ScopedCommandSettings scoped(settings);
-    const CommandResult result = CommandRunner::Run("echo hi");
+    const CommandResult result = RunWith(settings, "echo hi");
     EXPECT_EQ(result.outcome, CommandOutcome::NotStarted);
     EXPECT_EQ(result.reason,
               "could not start: posix_spawn /nonexistent/sh: No such file or directory");
     EXPECT_EQ(result.output, "");
+}
+
+// The runner takes its policy from its arguments alone: the settings a test
+// build installs for the library's callers do not reach it.
+TEST(RunCommandStart, TakesTheSettingsAndEnvironmentItIsGiven) {
+    CommandSettings installed;
+    installed.shell = "/nonexistent/sh";
+    const ScopedCommandSettings scoped(installed);
+    const CommandSettings given;
+    const CommandResult result =
+        CommandRunner::Run({"echo \"$GRELLAN_GIVEN:$PATH\"", std::string()}, given,
+                           {"GRELLAN_GIVEN=yes", "PATH=/bin"});
+    EXPECT_EQ(result.outcome, CommandOutcome::Exited);
+    EXPECT_EQ(result.output, "yes:/bin");
 }
 
 // The wrapper with each shell macOS may have as /bin/sh (dash, bash in POSIX
@@ -138,10 +226,10 @@ TEST_P(PipelineUnderShell, ReportsTheToolInFrontOfGrep) {
     ASSERT_EQ(symlink(shell.c_str(), (tools.Path() + "/sh").c_str()), 0);
     CommandSettings settings = WithToolDirectory(tools.Path());
     settings.shell = tools.Path() + "/sh";
-    const ScopedCommandSettings scoped(settings);
 
-    const CommandResult result = CommandRunner::Run(
-        "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"", "system_profiler");
+    const CommandResult result =
+        RunWith(settings, "system_profiler SPHardwareDataType | grep -E -i \"Serial\\sNumber\"",
+                "system_profiler");
     EXPECT_EQ(result.output, c.output);
     EXPECT_EQ(result.exitStatus, c.exitStatus);
     EXPECT_EQ(result.toolStatus, c.toolStatus);
@@ -272,7 +360,9 @@ TEST(ToolEnvironment, KeepsOnlyTheAllowedNamesAndFixesThePath) {
                                            "LOGNAME=u",
                                            "AGENT_TOKEN=s3cret",
                                            "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0"};
-    EXPECT_EQ(CommandRunner::ToolEnvironment(host, "/p"),
+    CommandSettings settings;
+    settings.searchPath = "/p";
+    EXPECT_EQ(settings.ToolEnvironment(host),
               (std::vector<std::string>{"LANG=en_US.UTF-8", "HOME=/root", "LC_ALL=C", "TMPDIR=/t",
                                         "USER=u", "LOGNAME=u",
                                         "__CF_USER_TEXT_ENCODING=0x1F5:0x0:0x0", "PATH=/p"}));

@@ -12,17 +12,26 @@
 
 namespace grellan::testing {
 
-// 0 when the answer was printed; 1 when the library or its function could not
-// be loaded (the loader's reason on standard error).
-inline int PrintHardwareHashOf(const char* library) {
+// The library's GetHardwareHash; null, with the loader's reason on standard
+// error, when the library or its function could not be loaded.
+inline GetHardwareHashFn LoadHardwareHash(const char* library) {
     void* loaded = dlopen(library, RTLD_NOW);
     if (loaded == nullptr) {
         std::fprintf(stderr, "%s\n", dlerror());
-        return 1;
+        return nullptr;
     }
     auto* getHash = reinterpret_cast<GetHardwareHashFn>(dlsym(loaded, "GetHardwareHash"));
     if (getHash == nullptr) {
         std::fprintf(stderr, "%s\n", dlerror());
+    }
+    return getHash;
+}
+
+// 0 when the answer was printed; 1 when the library or its function could not
+// be loaded (the loader's reason on standard error).
+inline int PrintHardwareHashOf(const char* library) {
+    const GetHardwareHashFn getHash = LoadHardwareHash(library);
+    if (getHash == nullptr) {
         return 1;
     }
     char hash[33];
