@@ -1,7 +1,10 @@
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
+
+#include "business/CommandVerdict.h"
 
 namespace tirsel::kvl::agent::driver::business {
 
@@ -9,22 +12,25 @@ namespace tirsel::kvl::agent::driver::business {
 // started, killed, past a bound, exit status 2 or more, or grep's "no match"
 // after a failed tool), or its report had no labelled line and no source
 // without a label stood in (ReportLine::Pick): its serial is unknown, so
-// there is no fingerprint.
-class CommandFailed : public std::runtime_error {
+// there is no fingerprint. It carries the command and the verdict as values;
+// grellaninspect words them ("timed out after 30 s").
+class CommandFailed : public std::exception {
 public:
-    // `reason` says why ("timed out after 30 s", "system_profiler was killed
-    // by signal 9, and grep matched nothing").
-    CommandFailed(const std::string& command, const std::string& reason)
-        : std::runtime_error("command failed (" + reason + "): " + command),
-          command(command),
-          reason(reason) {}
+    CommandFailed(std::string command, const CommandVerdict& verdict)
+        : command(std::move(command)), verdict(verdict) {}
 
     const std::string& Command() const { return command; }
-    const std::string& Reason() const { return reason; }
+    const CommandVerdict& Verdict() const { return verdict; }
+
+    // The same words for every instance: Command() and Verdict() say which
+    // command and why.
+    const char* what() const noexcept override {
+        return "a command of the fallback sources gave no usable answer";
+    }
 
 private:
     std::string command;
-    std::string reason;
+    CommandVerdict verdict;
 };
 
 }  // namespace tirsel::kvl::agent::driver::business

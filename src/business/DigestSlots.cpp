@@ -15,10 +15,6 @@ const DigestSlots::Slot& DigestSlots::Of(Id id) {
     return kDigestOrder.front();  // not reached: every Id has its slot
 }
 
-std::string DigestSlots::VersionText(unsigned int version) {
-    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
-}
-
 std::vector<DigestSlots::Contribution> DigestSlots::Structures(unsigned char type,
                                                                std::size_t serialOffset,
                                                                const SmBios& table) {

@@ -57,8 +57,6 @@ public:
     static bool IsRead(const Slot& slot, unsigned int version) {
         return version >= slot.sinceVersion;
     }
-    // "2.3" for kProcessorSerialVersion.
-    static std::string VersionText(unsigned int version);
 
     // One structure's part in a slot.
     struct Contribution {

@@ -20,20 +20,11 @@ std::optional<std::string> LabelFreeValues::PlatformSerial() {
         return std::nullopt;
     }
     const auto property = platform::CopyProperty(service, CFSTR("IOPlatformSerialNumber"));
-    std::optional<std::string> serial = platform::StringText(property.Get(), kMaxValueBytes);
-    if (serial && serial->empty()) {
-        return std::nullopt;
-    }
-    return serial;
+    return platform::StringText(property.Get(), kMaxValueBytes);
 }
 
-std::optional<std::string> LabelFreeValues::ChipName() {
-    std::optional<std::string> brand =
-        platform::SysctlString("machdep.cpu.brand_string", kMaxValueBytes);
-    if (!brand || !IsAppleChipName(*brand)) {
-        return std::nullopt;
-    }
-    return brand;
+std::optional<std::string> LabelFreeValues::BrandString() {
+    return platform::SysctlString("machdep.cpu.brand_string", kMaxValueBytes);
 }
 
 bool LabelFreeValues::IsAppleChipName(const std::string& brand) {

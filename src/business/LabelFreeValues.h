@@ -12,13 +12,15 @@ public:
     LabelFreeValues() = delete;
 
     // The IOPlatformSerialNumber string of the IOPlatformExpertDevice
-    // registry service: the report's "Serial Number (system)".
+    // registry service: the report's "Serial Number (system)". As read;
+    // nothing where there is no such string or it is longer than any serial.
     static std::optional<std::string> PlatformSerial();
-    // machdep.cpu.brand_string when it names an Apple chip: the report's
-    // "Chip" on Apple silicon. The kernel answers, so the x86_64 slice under
-    // Rosetta reads the same name (spack/spack#30077 quotes "Apple M1 Pro"
-    // there), not the "VirtualApple" its CPUID instruction reports.
-    static std::optional<std::string> ChipName();
+    // machdep.cpu.brand_string, as read: where it names an Apple chip
+    // (IsAppleChipName), the report's "Chip" on Apple silicon. The kernel
+    // answers, so the x86_64 slice under Rosetta reads the same name
+    // (spack/spack#30077 quotes "Apple M1 Pro" there), not the "VirtualApple"
+    // its CPUID instruction reports.
+    static std::optional<std::string> BrandString();
 
     // Whether `brand` is an Apple chip's name ("Apple M1", "Apple M2 Pro").
     // Not xnu's "Apple processor", which it makes up for a device tree

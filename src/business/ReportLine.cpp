@@ -3,7 +3,6 @@
 #include <optional>
 #include <string_view>
 
-#include "business/CommandFailed.h"
 #include "business/LabelFreeValues.h"
 #include "business/SerialLoader.h"
 #include "common/TirselFunctions.h"
@@ -98,26 +97,25 @@ std::string ReportLine::LabelledLines(const std::string& matched, Label label) {
     return labelled ? kept : std::string();
 }
 
-ReportLine::Value ReportLine::Pick(const std::string& command, const std::string& matched,
-                                   Label label) {
-    const std::string lines = LabelledLines(matched, label);
+std::optional<ReportLine::Value> ReportLine::Pick(const std::string& lines,
+                                                  const std::optional<std::string>& labelFree,
+                                                  Label label) {
     if (!lines.empty()) {
-        return {SerialLoader::SecondField(lines), ValueSource::ReportLine};
+        return Value{SerialLoader::SecondField(lines), ValueSource::ReportLine};
+    }
+    if (!labelFree) {
+        return std::nullopt;
     }
     if (label == Label::MachineSerial) {
-        if (std::optional<std::string> serial = LabelFreeValues::PlatformSerial()) {
-            return {std::move(*serial), ValueSource::Registry};
+        if (labelFree->empty()) {
+            return std::nullopt;
         }
-        throw CommandFailed(command,
-                            "no Serial Number line (a report in another language?) and no "
-                            "IOPlatformSerialNumber in the registry");
+        return Value{*labelFree, ValueSource::Registry};
     }
-    if (std::optional<std::string> chip = LabelFreeValues::ChipName()) {
-        return {std::move(*chip), ValueSource::BrandString};
+    if (!LabelFreeValues::IsAppleChipName(*labelFree)) {
+        return std::nullopt;
     }
-    throw CommandFailed(command,
-                        "no Chip or Processor Name line (a report in another language?) and "
-                        "machdep.cpu.brand_string names no Apple chip");
+    return Value{*labelFree, ValueSource::BrandString};
 }
 
 }  // namespace tirsel::kvl::agent::driver::business

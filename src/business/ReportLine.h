@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "business/ValueSource.h"
@@ -13,8 +14,9 @@ namespace tirsel::kvl::agent::driver::business {
 // CFBundle_Locale.c, _CFBundleCopyUserLanguages; CFRuntime.c). A German,
 // Japanese, Chinese or French report has no "Serial Number" line, and a
 // Japanese, Chinese or French one no "Chip" line. Where the English label is
-// missing the value comes from a source without a label, which gives what the
-// English line gives; an English report gives exactly what it always gave.
+// missing the value comes from a source without a label (LabelFreeValues),
+// which gives what the English line gives; an English report gives exactly
+// what it always gave.
 class ReportLine {
 public:
     ReportLine() = delete;
@@ -39,12 +41,15 @@ public:
     // by chance drop out; an English report keeps every line.
     static std::string LabelledLines(const std::string& matched, Label label);
 
-    // The value of `label` in `matched`, the output of `command`: field 1 of
-    // its labelled lines, as the loader always took it; without a labelled
-    // line, the label-free value. Throws CommandFailed when there is none
-    // either (an Intel Mac's report in another language, a registry without
-    // the serial): an empty or other value would name another machine.
-    static Value Pick(const std::string& command, const std::string& matched, Label label);
+    // The value of `label`: field 1 of its labelled `lines` (LabelledLines of
+    // the command's output), as the loader always took it; without a
+    // labelled line, `labelFree`, the value of a source without a label, where
+    // it can stand in (a serial that is not empty; a brand string that names
+    // an Apple chip). Nothing when neither gives one (an Intel Mac's report in
+    // another language, a registry without the serial): an empty or other
+    // value would name another machine.
+    static std::optional<Value> Pick(const std::string& lines,
+                                     const std::optional<std::string>& labelFree, Label label);
 };
 
 }  // namespace tirsel::kvl::agent::driver::business

@@ -5,12 +5,13 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstddef>
-#include <cstring>
 #include <exception>
-#include <vector>
+#include <utility>
 
 #include "business/CommandFailed.h"
-#include "common/Base64Coder.h"
+#include "business/FallbackSerials.h"
+#include "business/LabelFreeValues.h"
+#include "business/ReportLine.h"
 #include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
 #include "platform/CommandRunner.h"
@@ -29,104 +30,113 @@ const char* const kMachineSerialCommand =
 
 // The tool in front of grep in the two system_profiler commands: grep's "no
 // match" would hide its failure, so its own status is watched.
-const char kReportTool[] = "system_profiler";
+const char* const kReportTool = "system_profiler";
 
 // The tool the loader watches when it runs `command`: the report tool for
 // its two system_profiler commands, none for anything else.
-std::string WatchedToolOf(const std::string& command) {
+const char* WatchedToolOf(const std::string& command) {
     const bool watched = command == kProcessorNameCommand || command == kMachineSerialCommand;
-    return watched ? std::string(kReportTool) : std::string();
+    return watched ? kReportTool : "";
 }
 
-// Why `result` is no usable answer; empty when it is. A command must run to
-// its end; status 2 or more is an error (grep's, or the tool's); status 1 is
-// grep's "no match", an empty field, unless the watched tool in front of
-// grep failed, which the "no match" would hide.
-std::string Unusable(const platform::CommandResult& result, const std::string& watchedTool) {
-    if (!result.Exited() || result.exitStatus >= 2) {
-        return result.reason;
+// Whether `result` is a usable answer, and why not. A command must run to its
+// end; status 2 or more is an error (grep's, or the tool's); status 1 is
+// grep's "no match", an empty field, unless the watched tool in front of grep
+// failed, which the "no match" would hide.
+CommandVerdict VerdictOf(const platform::CommandEnding& ending, const char* watchedTool) {
+    CommandVerdict verdict;
+    verdict.ending = ending;
+    verdict.watchedTool = watchedTool;
+    if (!ending.Exited() || ending.exitStatus >= 2) {
+        verdict.kind = CommandVerdict::Kind::Unfinished;
+    } else if (ending.exitStatus == 1 && *watchedTool != '\0' && ending.toolStatus != 0) {
+        verdict.kind = CommandVerdict::Kind::ToolFailed;
     }
-    if (result.exitStatus == 1 && !watchedTool.empty() && result.toolStatus != 0) {
-        return watchedTool + " " + result.ToolEnding() + ", and grep matched nothing";
-    }
-    return std::string();
+    return verdict;
 }
 
-// Runs `command` on its own through the library's settings.
-platform::CommandResult RunAlone(const std::string& command, const std::string& watchedTool) {
-    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
-    return platform::CommandRunner::Run({command, watchedTool}, settings,
-                                        settings.ToolEnvironment());
-}
-
-// The output of `command`; a command that gives no usable answer ends the
-// fallback computation: its serial would be missing, and a fingerprint
-// without it names a different machine.
+// The output of `command`, run on its own through the library's settings; a
+// command that gives no usable answer ends the fallback computation: its
+// serial would be missing, and a fingerprint without it names a different
+// machine.
 std::string OutputOrThrow(const std::string& command) {
-    const std::string watchedTool = WatchedToolOf(command);
-    platform::CommandResult result = RunAlone(command, watchedTool);
-    const std::string failure = Unusable(result, watchedTool);
-    if (!failure.empty()) {
-        throw CommandFailed(command, failure);
+    const char* const watchedTool = WatchedToolOf(command);
+    const platform::CommandSettings& settings = platform::CurrentCommandSettings();
+    platform::CommandResult result =
+        platform::CommandRunner::Run({command, watchedTool}, settings, settings.ToolEnvironment());
+    const CommandVerdict verdict = VerdictOf(result, watchedTool);
+    if (verdict.kind != CommandVerdict::Kind::Usable) {
+        throw CommandFailed(command, verdict);
     }
     return std::move(result.output);
 }
 
-// The printable runs of the "unique-chip-id" that the registry dump holds,
-// joined; empty without one. Throws what the parser throws.
-std::string ChipIdentifier(std::string dump) {
+// The text of the "unique-chip-id" that the registry dump holds; nothing
+// without one. Throws what the parser throws.
+std::optional<std::string> ChipIdText(std::string dump) {
     boost::property_tree::ptree tree;
     // The parser takes the dump over and reads it where the command left it.
     common::MacXMLToJSONParser parser(std::move(dump), tree);
     parser.Parse("plist");
-    std::string chip;
     const auto found = parser.SearchNode(tree, "unique-chip-id");
-    if (found) {
-        for (const std::string& run : common::Base64Coder().DecodeStringBytes(found->data())) {
-            chip += run;
-        }
+    if (!found) {
+        return std::nullopt;
     }
-    return chip;
+    return found->data();
 }
 
-// The fallback's commands, in the order the serials are loaded: the
-// processor's two, then the machine serial of the chassis and system slots.
-enum class Gives { ProcessorName, ProcessorChip, MachineSerial };
-struct FallbackCommand {
-    const char* text;
-    Gives gives;
-    const char* role;  // for people
-};
 constexpr std::size_t kFallbackCount = 3;
-const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {{
-    {kProcessorNameCommand, Gives::ProcessorName, "processor name"},
-    {kRegistryDumpCommand, Gives::ProcessorChip, "processor chip (registry dump)"},
-    {kMachineSerialCommand, Gives::MachineSerial, "chassis and system serial"},
-}};
+const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {
+    FallbackCommand::ProcessorName, FallbackCommand::RegistryDump, FallbackCommand::MachineSerial};
 
-// Where the output of a fallback command goes in `serials`: the one place
-// the commands' outputs become serials. Throws what ReportLine::Pick and the
-// parser throw.
-void TakeOutput(Gives gives, std::string output, SerialLoader::CommandSerials& serials) {
-    switch (gives) {
-        case Gives::ProcessorName: {
-            ReportLine::Value name =
-                ReportLine::Pick(kProcessorNameCommand, output, ReportLine::Label::ProcessorName);
-            serials.processor.name = std::move(name.text);
-            serials.processor.nameSource = name.source;
+// What `reading` takes of the output of `command`: the one place the
+// commands' outputs are read. A report value without its labelled line takes
+// the value of a source without a label instead. Throws what the parser
+// throws, and CommandFailed where a report value has no source at all.
+void Read(FallbackCommand command, std::string output, FallbackReading& reading) {
+    switch (command) {
+        case FallbackCommand::ProcessorName:
+            reading.processorLines =
+                ReportLine::LabelledLines(output, ReportLine::Label::ProcessorName);
+            if (reading.processorLines->empty()) {
+                reading.brandString = LabelFreeValues::BrandString();
+            }
+            FallbackSerials::RequireValue(reading, ReportLine::Label::ProcessorName);
             break;
-        }
-        case Gives::ProcessorChip:
-            serials.processor.chip = ChipIdentifier(std::move(output));
+        case FallbackCommand::RegistryDump:
+            reading.chipId = ChipIdText(std::move(output));
             break;
-        case Gives::MachineSerial:
-            serials.machine =
-                ReportLine::Pick(kMachineSerialCommand, output, ReportLine::Label::MachineSerial);
+        case FallbackCommand::MachineSerial:
+            reading.serialLines =
+                ReportLine::LabelledLines(output, ReportLine::Label::MachineSerial);
+            if (reading.serialLines->empty()) {
+                reading.platformSerial = LabelFreeValues::PlatformSerial();
+            }
+            FallbackSerials::RequireValue(reading, ReportLine::Label::MachineSerial);
             break;
     }
+}
+
+// `command` run on its own, read into a reading of its own.
+FallbackReading ReadAlone(FallbackCommand command) {
+    FallbackReading reading;
+    Read(command, OutputOrThrow(SerialLoader::CommandText(command)), reading);
+    return reading;
 }
 
 }  // namespace
+
+const char* SerialLoader::CommandText(FallbackCommand command) {
+    switch (command) {
+        case FallbackCommand::RegistryDump:
+            return kRegistryDumpCommand;
+        case FallbackCommand::MachineSerial:
+            return kMachineSerialCommand;
+        case FallbackCommand::ProcessorName:
+            break;
+    }
+    return kProcessorNameCommand;
+}
 
 // The command comes by value: that is the interface hosts of this class know.
 std::string SerialLoader::ProcessComand(
@@ -150,12 +160,10 @@ std::string SerialLoader::SecondField(const std::string& output) {
 }
 
 std::string SerialLoader::GetSystemSerial() {
-    return GetMachineSerial().text;
-}
-
-ReportLine::Value SerialLoader::GetMachineSerial() {
-    return ReportLine::Pick(kMachineSerialCommand, OutputOrThrow(kMachineSerialCommand),
-                            ReportLine::Label::MachineSerial);
+    const FallbackReading reading = ReadAlone(FallbackCommand::MachineSerial);
+    return ReportLine::Pick(*reading.serialLines, reading.platformSerial,
+                            ReportLine::Label::MachineSerial)
+        ->text;  // RequireValue made sure of one
 }
 
 std::string SerialLoader::GetChassisSerial() {
@@ -163,42 +171,37 @@ std::string SerialLoader::GetChassisSerial() {
 }
 
 std::string SerialLoader::GetProcessorSerial() {
-    return GetProcessorSerialParts().Serial();
-}
-
-SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
-    ProcessorSerial serial;
-    ReportLine::Value name =
-        ReportLine::Pick(kProcessorNameCommand, OutputOrThrow(kProcessorNameCommand),
-                         ReportLine::Label::ProcessorName);
-    serial.name = std::move(name.text);
-    serial.nameSource = name.source;
+    const FallbackReading named = ReadAlone(FallbackCommand::ProcessorName);
+    const std::string name =
+        ReportLine::Pick(*named.processorLines, named.brandString, ReportLine::Label::ProcessorName)
+            ->text;
     // Without a chip identifier the processor serial is the name and a blank.
-    serial.chip = ChipIdentifier(OutputOrThrow(kRegistryDumpCommand));
-    return serial;
+    return name + ' ' + FallbackSerials::ChipPart(ReadAlone(FallbackCommand::RegistryDump).chipId);
 }
 
-SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::string>& steps) {
-    constexpr std::size_t kCount = kFallbackCount;
+std::string SerialLoader::GetBaseBoardSerial() {
+    return FallbackSerials::BoardSerial(ReadBoardData());
+}
+
+void SerialLoader::RunCommandsTogether(FallbackReading& reading, std::vector<FallbackStep>& steps) {
     std::vector<platform::CommandRunner::Command> commands;
-    commands.reserve(kCount);
-    for (const FallbackCommand& command : kFallbackCommands) {
-        commands.push_back({command.text, WatchedToolOf(command.text)});
+    commands.reserve(kFallbackCount);
+    for (const FallbackCommand command : kFallbackCommands) {
+        commands.push_back({CommandText(command), WatchedToolOf(CommandText(command))});
     }
-    CommandSerials serials;
-    std::array<std::string, kCount> failures;
-    std::array<bool, kCount> taken{};
+    std::array<CommandVerdict, kFallbackCount> verdicts;
+    std::array<bool, kFallbackCount> taken{};
     std::exception_ptr first;
     const platform::CommandSettings& settings = platform::CurrentCommandSettings();
     const std::vector<platform::CommandResult> results = platform::CommandRunner::RunTogether(
         commands, settings, settings.ToolEnvironment(),
         [&](std::size_t i, platform::CommandResult& result) noexcept {
             try {
-                failures[i] = Unusable(result, commands[i].watchedTool);
-                if (!failures[i].empty()) {
-                    throw CommandFailed(commands[i].text, failures[i]);
+                verdicts[i] = VerdictOf(result, WatchedToolOf(commands[i].text));
+                if (verdicts[i].kind != CommandVerdict::Kind::Usable) {
+                    throw CommandFailed(commands[i].text, verdicts[i]);
                 }
-                TakeOutput(kFallbackCommands[i].gives, std::move(result.output), serials);
+                Read(kFallbackCommands[i], std::move(result.output), reading);
                 taken[i] = true;
                 return true;
             } catch (...) {
@@ -206,44 +209,46 @@ SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::
                 return false;
             }
         });
-    // Without results the run could not even begin (out of memory).
-    const auto reason = [&](std::size_t i) {
-        return !failures[i].empty() ? failures[i]
-               : i < results.size() ? results[i].reason
-                                    : std::string("out of memory");
-    };
-    for (std::size_t i = 0; i < kCount; ++i) {
-        steps.push_back(std::string(kFallbackCommands[i].role) + " (" + reason(i) +
-                        "): " + commands[i].text);
+    for (std::size_t i = 0; i < kFallbackCount; ++i) {
+        // Not told of it: the run stopped it, or could not even begin (out of
+        // memory) and left no result.
+        if (!taken[i] && verdicts[i].kind == CommandVerdict::Kind::Usable) {
+            platform::CommandEnding ending;
+            ending.outcome = platform::CommandOutcome::OutOfMemory;
+            if (i < results.size()) {
+                ending = results[i];
+            }
+            verdicts[i] = VerdictOf(ending, WatchedToolOf(commands[i].text));
+        }
+        FallbackStep step;
+        step.kind = FallbackStep::Kind::CommandEnded;
+        step.command = kFallbackCommands[i];
+        step.verdict = verdicts[i];
+        steps.push_back(std::move(step));
     }
     if (first) {
         std::rethrow_exception(first);
     }
     // A command the run could not finish gave nothing.
-    for (std::size_t i = 0; i < kCount; ++i) {
+    for (std::size_t i = 0; i < kFallbackCount; ++i) {
         if (!taken[i]) {
-            throw CommandFailed(commands[i].text, reason(i));
+            throw CommandFailed(commands[i].text, verdicts[i]);
         }
     }
-    return serials;
 }
 
-std::string SerialLoader::GetBaseBoardSerial() {
+std::optional<std::string> SerialLoader::ReadBoardData() {
     const platform::RegistryObject service = platform::MatchingService("IOPlatformExpertDevice");
     if (!service) {
-        return std::string();
+        return std::nullopt;
     }
     const auto property = platform::CopyProperty(service, CFSTR("mlb-serial-number"));
     // Only a data object holds the serial; anything else gives an empty one.
     const auto data = platform::DataBytes(property.Get());
-    if (!data || data->length == 0) {
-        return std::string();
+    if (!data) {
+        return std::nullopt;
     }
-    // The serial ends at the first zero byte, or with the data itself.
-    const auto* bytes = reinterpret_cast<const char*>(data->bytes);
-    const auto* zero = static_cast<const char*>(std::memchr(bytes, 0, data->length));
-    return std::string(bytes,
-                       zero != nullptr ? static_cast<std::size_t>(zero - bytes) : data->length);
+    return std::string(reinterpret_cast<const char*>(data->bytes), data->length);
 }
 
 }  // namespace tirsel::kvl::agent::driver::business

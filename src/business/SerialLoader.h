@@ -1,54 +1,41 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "business/ReportLine.h"
-#include "business/ValueSource.h"
+#include "business/FallbackReading.h"
+#include "business/FallbackStep.h"
 
 namespace tirsel::kvl::agent::driver::business {
 
 // The four serials from the operating system's own tools and registry, for
-// machines whose SMBIOS table cannot be obtained. Stateless: every getter runs
-// its commands again.
+// machines whose SMBIOS table cannot be obtained. Reads them; FallbackSerials
+// makes the serials of what it read. Stateless: every getter runs its
+// commands again.
 class SerialLoader {
 public:
-    // The processor serial's two parts; the serial is name, a blank, chip.
-    struct ProcessorSerial {
-        std::string name;  // of the Chip or Processor Name line, trimmed
-        std::string chip;  // the printable runs of the decoded unique-chip-id
-        ValueSource nameSource = ValueSource::ReportLine;
-        std::string Serial() const { return name + ' ' + chip; }
-        bool Identified() const { return !name.empty() || !chip.empty(); }
-    };
-
-    // What the fallback's commands give the fingerprint.
-    struct CommandSerials {
-        ProcessorSerial processor;
-        // The machine serial (ReportLine::Pick) and where it came from: the
-        // chassis and the system slot both take this one text.
-        ReportLine::Value machine;
-    };
+    // The command text of each fallback command, exactly as the shell runs it.
+    static const char* CommandText(FallbackCommand command);
 
     // Runs the processor-name command, the registry dump and the
     // machine-serial command once each, all at the same time, and parses the
-    // dump as soon as it is complete. The first command that gives no usable
-    // answer (or a dump the parser cannot read) decides: the others are
-    // killed at once, and it is thrown as the getters throw it. `steps` gets
-    // each command's outcome, in the order the serials are loaded, either way.
-    CommandSerials RunCommandsTogether(std::vector<std::string>& steps);
+    // dump as soon as it is complete; `reading` gets what each gave. The
+    // first command that gives no usable answer (or a dump the parser cannot
+    // read) decides: the others are killed at once, and it is thrown as the
+    // getters throw it. `steps` gets each command's outcome, in the order the
+    // serials are loaded, either way.
+    void RunCommandsTogether(FallbackReading& reading, std::vector<FallbackStep>& steps);
+
+    // The mlb-serial-number data of IOPlatformExpertDevice, whole; nothing
+    // where there is no such service, property or data object.
+    static std::optional<std::string> ReadBoardData();
 
     // The getters below run their commands one by one, each on its own: the
     // class's published interface. The fingerprint takes RunCommandsTogether.
-    // The processor serial as one text; the parts also tell whether any was
-    // found.
     std::string GetProcessorSerial();
-    ProcessorSerial GetProcessorSerialParts();
     std::string GetChassisSerial();
     std::string GetSystemSerial();
-    // The machine serial, for the chassis and the system slot alike, and
-    // where it came from (ReportLine::Pick): each call runs its command.
-    ReportLine::Value GetMachineSerial();
     std::string GetBaseBoardSerial();
 
     // Field 1 (between the first and second colon) of the command's output,

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "business/DigestSlots.h"
-#include "business/SerialSource.h"
 #include "grellan/grellan.h"
 #include "inspect/ReportPrinter.h"
+#include "inspect/StepText.h"
 #include "inspect/WeakSerials.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -26,7 +26,7 @@ Json OptionalString(const std::optional<std::string>& value) {
 // Whether the report's serials came from a table: every source but the
 // fallback tools reads one.
 bool FromTable(const FingerprintReport& report) {
-    return report.sourceKey != business::NameOf(business::SerialSource::Fallback).key;
+    return report.sourceKey != StepText::Source(smbios::SerialSource::Fallback).key;
 }
 
 const char* SourceWords(bool table) {

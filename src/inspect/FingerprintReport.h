@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "business/FallbackReading.h"
+#include "business/FallbackSerials.h"
 #include "business/HardwareSerials.h"
-#include "business/SerialComputation.h"
 #include "smbios/SmBios.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -40,6 +41,12 @@ struct TableShape {
     smbios::TableWalkEnd walkEnd;
 };
 
+// A fallback command that left a serial unknown, and why, in words.
+struct ToolFailure {
+    std::string command;
+    std::string reason;
+};
+
 // Everything grellaninspect tells about one fingerprint computation.
 struct FingerprintReport {
     // Where the serials came from, in words ("registry table", "fallback tools", ...).
@@ -61,7 +68,9 @@ struct FingerprintReport {
     // without one.
     std::vector<business::ValueOrigin> valueOrigins;
     // The fallback command that left a serial unknown, when one did.
-    std::optional<business::FailedCommand> toolFailure;
+    std::optional<ToolFailure> toolFailure;
+    // On the fallback path, what the tools and the registry gave, as read.
+    std::optional<business::FallbackReading> reading;
     // The fingerprint; absent when none could be computed.
     std::optional<std::string> fingerprint;
     // Why the fingerprint is weak, if it is.

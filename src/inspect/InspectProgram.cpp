@@ -7,7 +7,6 @@
 #include <optional>
 #include <utility>
 
-#include "business/HwHashCalculator.h"
 #include "business/SerialComputation.h"
 #include "grellan/grellan.h"
 #include "inspect/CaptureReader.h"
@@ -16,12 +15,11 @@
 #include "inspect/FingerprintDiff.h"
 #include "inspect/ReportBuilder.h"
 #include "inspect/ReportPrinter.h"
+#include "inspect/StepText.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
-
-using business::HwHashCalculator;
 
 const char* const kHelpText =
     "Usage: grellaninspect [options]\n"
@@ -163,23 +161,12 @@ int Inspect(int argc, const char* const* argv, std::istream& in, std::ostream& o
 
 FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
     const business::SerialComputation computation = business::SerialComputation::OfThisMachine();
-    const business::SourceName name = business::NameOf(computation.source);
+    const StepText::Name name = StepText::Source(computation.source);
     if (computation.table) {
         return ReportBuilder::OfTable(*computation.table, *computation.serials, name.description,
-                                      name.key, computation.steps, withSnapshot);
+                                      name.key, StepText::Steps(computation), withSnapshot);
     }
-    FingerprintReport report;
-    report.source = name.description;
-    report.sourceKey = name.key;
-    report.steps = computation.steps;
-    report.toolFailure = computation.failedCommand;
-    report.valueOrigins = computation.valueOrigins;
-    report.serials = computation.serials;
-    if (report.serials) {
-        report.fingerprint = HwHashCalculator::HashText(*report.serials);
-        ReportBuilder::AddWarnings(report);
-    }
-    return report;
+    return ReportBuilder::OfFallback(computation, name.description, name.key, {});
 }
 
 int InspectProgram::Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,

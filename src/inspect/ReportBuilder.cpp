@@ -5,6 +5,7 @@
 
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
+#include "inspect/StepText.h"
 #include "inspect/WeakSerials.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -26,7 +27,7 @@ std::size_t CountStructures(const SmBios& table) {
 }
 
 std::string VersionText(const SmBios& table) {
-    return std::to_string(table.MajorVersion()) + "." + std::to_string(table.MinorVersion());
+    return StepText::Version(table.MajorVersion(), table.MinorVersion());
 }
 
 // Each structure's serial, in digest order, as the calculator reads it; a
@@ -34,9 +35,10 @@ std::string VersionText(const SmBios& table) {
 void AddStructures(const SmBios& table, FingerprintReport& report) {
     for (const DigestSlots::Slot& slot : DigestSlots::kDigestOrder) {
         if (!DigestSlots::IsRead(slot, table.Version())) {
-            report.steps.push_back("SMBIOS " + VersionText(table) + " is older than " +
-                                   DigestSlots::VersionText(slot.sinceVersion) + ": " + slot.name +
-                                   " serials are not read");
+            report.steps.push_back(
+                "SMBIOS " + VersionText(table) + " is older than " +
+                StepText::Version(slot.sinceVersion >> 8, slot.sinceVersion & 0xFF) + ": " +
+                slot.name + " serials are not read");
             continue;
         }
         for (const DigestSlots::Contribution& c : DigestSlots::Structures(slot, table)) {
@@ -77,6 +79,30 @@ FingerprintReport ReportBuilder::OfTable(const SmBios& table, business::Hardware
     AddWarnings(report);
     if (withSnapshot) {
         report.snapshot = table.SnapshotText();
+    }
+    return report;
+}
+
+FingerprintReport ReportBuilder::OfFallback(const business::SerialComputation& computation,
+                                            std::string source, std::string sourceKey,
+                                            std::vector<std::string> steps) {
+    FingerprintReport report;
+    report.source = std::move(source);
+    report.sourceKey = std::move(sourceKey);
+    report.steps = std::move(steps);
+    for (std::string& step : StepText::Steps(computation)) {
+        report.steps.push_back(std::move(step));
+    }
+    if (computation.failedCommand) {
+        report.toolFailure = ToolFailure{computation.failedCommand->command,
+                                         StepText::Verdict(computation.failedCommand->verdict)};
+    }
+    report.valueOrigins = computation.valueOrigins;
+    report.reading = computation.reading;
+    report.serials = computation.serials;
+    if (report.serials) {
+        report.fingerprint = HwHashCalculator::HashText(*report.serials);
+        AddWarnings(report);
     }
     return report;
 }

@@ -4,13 +4,15 @@
 #include <vector>
 
 #include "business/HardwareSerials.h"
+#include "business/SerialComputation.h"
 #include "inspect/FingerprintReport.h"
 #include "smbios/SmBios.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
-// The report on serials read from a table: the table's size, each structure
-// that gives a serial, the fingerprint and what makes it weak.
+// The report on serials read from a table (the table's size, each structure
+// that gives a serial) or from the fallback tools (what each command gave,
+// where each value came from): the fingerprint and what makes it weak.
 class ReportBuilder {
 public:
     // After `steps` (how the table was obtained): its size and what it holds
@@ -23,6 +25,13 @@ public:
     static FingerprintReport OfHeldBytes(std::vector<unsigned char> heldBytes, std::string source,
                                          std::string sourceKey, std::vector<std::string> steps,
                                          bool withSnapshot);
+    // After `steps` (what came before it): the steps of a fallback
+    // computation (of this machine, or of a replayed reading), its serials,
+    // where each value came from, and why there are none when there are
+    // none.
+    static FingerprintReport OfFallback(const business::SerialComputation& computation,
+                                        std::string source, std::string sourceKey,
+                                        std::vector<std::string> steps);
     // The warnings of a report that has serials and a fingerprint.
     static void AddWarnings(FingerprintReport& report);
 };

@@ -8,6 +8,7 @@
 #include "business/DigestSlots.h"
 #include "grellan/grellan.h"
 #include "inspect/SnapshotText.h"
+#include "inspect/StepText.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
@@ -94,8 +95,9 @@ void ReportPrinter::PrintText(const FingerprintReport& report, std::ostream& out
     if (!report.valueOrigins.empty()) {
         out << "values of system_profiler's report:\n";
         for (const business::ValueOrigin& origin : report.valueOrigins) {
-            out << "  " << Padded(origin.slot) << origin.value << ": "
-                << business::NameOf(origin.source).description << "\n";
+            out << "  " << Padded(DigestSlots::Of(origin.slot).name)
+                << StepText::Label(origin.label) << ": "
+                << StepText::Value(origin.source).description << "\n";
         }
     }
     if (report.serials) {
@@ -165,9 +167,9 @@ void ReportPrinter::PrintJson(const FingerprintReport& report, std::ostream& out
     }
     json["value_sources"] = Json::array();
     for (const business::ValueOrigin& origin : report.valueOrigins) {
-        const business::SourceName name = business::NameOf(origin.source);
-        json["value_sources"].push_back({{"slot", origin.slot},
-                                         {"value", origin.value},
+        const StepText::Name name = StepText::Value(origin.source);
+        json["value_sources"].push_back({{"slot", DigestSlots::Of(origin.slot).name},
+                                         {"value", StepText::Label(origin.label)},
                                          {"source", name.key},
                                          {"description", name.description}});
     }

@@ -22,16 +22,11 @@ namespace tirsel::kvl::agent::driver::platform {
 
 namespace {
 
-// A set-up step that failed: the call (and what it was for) and its errno value.
-struct SpawnFailure {
-    std::string step;
-    int error;
-};
-using Step = std::optional<SpawnFailure>;
+using Step = std::optional<SetUpFailure>;
 
-// Nothing when `error` is 0, else the failure of `step`.
-Step Checked(const char* step, int error) {
-    return error == 0 ? Step() : Step(SpawnFailure{step, error});
+// Nothing when `error` is 0, else the failure of `call`.
+Step Checked(const char* call, int error) {
+    return error == 0 ? Step() : Step(SetUpFailure{call, std::string(), error});
 }
 
 // posix_spawn's attributes and file actions, destroyed on every path.
@@ -194,19 +189,6 @@ Step SetFileActions(posix_spawn_file_actions_t& actions, int output, int status)
     return CloseTheRest(actions);
 }
 
-// The system's text for an errno value, safe on any thread.
-[[maybe_unused]] const char* ErrorText(const char* text, const char*) {
-    return text;  // GNU strerror_r
-}
-[[maybe_unused]] const char* ErrorText(int, const char* buffer) {
-    return buffer;  // XSI strerror_r
-}
-
-std::string ErrorText(int error) {
-    char buffer[256] = "";
-    return ErrorText(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
 // Starts `shell -c command` with the set-up ChildProcess describes; `output`
 // and `status` get this process's ends of the two channels.
 Step Spawn(const std::string& shell, const std::string& command,
@@ -254,7 +236,7 @@ Step Spawn(const std::string& shell, const std::string& command,
     const int error = posix_spawn(&child, shell.c_str(), &actions.actions, &attributes.attributes,
                                   argv, envp.data());
     if (error != 0) {
-        return SpawnFailure{"posix_spawn " + shell, error};
+        return SetUpFailure{"posix_spawn", shell, error};
     }
     pid = child;
     return Step();
@@ -268,7 +250,7 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
     if (failed) {
         output.Close();
         status.Close();
-        startFailure = failed->step + ": " + ErrorText(failed->error);
+        startFailure = std::move(*failed);
     }
 }
 

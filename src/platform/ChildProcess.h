@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommandResult.h"
 #include "platform/FileDescriptor.h"
 
 namespace tirsel::kvl::agent::driver::platform {
@@ -34,11 +35,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Whether the child runs; when not, StartFailure() names the set-up step
-    // that failed and the system's reason ("posix_spawn /bin/sh: No such file
-    // or directory").
+    // Whether the child runs; when not, StartFailure() names the set-up call
+    // that failed and its errno value (posix_spawn of /bin/sh, ENOENT).
     bool Started() const { return pid > 0; }
-    const std::string& StartFailure() const { return startFailure; }
+    const SetUpFailure& StartFailure() const { return startFailure; }
 
     // The read end of the child's standard output.
     int Output() const { return output.Get(); }
@@ -73,7 +73,7 @@ private:
     bool StillOurs() const;
 
     pid_t pid = -1;
-    std::string startFailure;
+    SetUpFailure startFailure;
     bool reaped = false;
     std::optional<int> waitStatus;
     FileDescriptor output;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -8,7 +10,7 @@ namespace tirsel::kvl::agent::driver::platform {
 // How a command ended.
 enum class CommandOutcome {
     Exited,          // exitStatus holds its status
-    NotStarted,      // no pipe, no process (reason names the step that failed)
+    NotStarted,      // no pipe, no process (setUp names the call that failed)
     Signalled,       // killed by a signal it did not get from us
     TimedOut,        // ran past the time bound
     OutputTooLarge,  // printed more than the output bound
@@ -16,27 +18,42 @@ enum class CommandOutcome {
     ReadFailed,      // reading its output failed
     Unreported,      // its shell ended without a status, and the host reaped it
     Stopped,         // killed unfinished because another command of its run failed
+    OutOfMemory,     // the run could not go on for want of memory
 };
 
-// What became of one command, and nothing more: whether that is a usable
-// answer is for whoever ran it to decide.
-struct CommandResult {
-    // Its standard output (at most one final line feed removed); empty unless
-    // it exited by itself.
-    std::string output;
+// The set-up call that kept a command from starting, and the errno value it
+// gave. Recorded as values: only a reader that needs words makes them.
+struct SetUpFailure {
+    // The call, and what it was for ("socketpair", "posix_spawn"): static text.
+    const char* call = "";
+    // The program posix_spawn was to start (the shell); empty for other calls.
+    std::string program;
+    int error = 0;
+};
+
+// How one command ended, and nothing more: whether that is a usable answer
+// is for whoever ran it to decide, and words for it are for whoever shows it.
+struct CommandEnding {
     CommandOutcome outcome = CommandOutcome::NotStarted;
     int exitStatus = -1;  // Exited
     int signal = 0;       // Signalled
-    // The watched tool's own status, as its shell reported it.
+    // The watched tool's own status, as its shell reported it (a wait status:
+    // WrappedCommand::SignalOf tells a signal from an exit status).
     std::optional<int> toolStatus;
-    // How it ended, for people: "exit status 2", "timed out after 30 s",
-    // "could not start: posix_spawn /bin/sh: No such file or directory".
-    std::string reason;
+    SetUpFailure setUp;  // NotStarted
+    // The bounds it ran under (TimedOut and OutputTooLarge passed one); 0
+    // when it never started.
+    std::chrono::milliseconds timeLimit{0};
+    std::size_t outputLimit = 0;
 
     bool Exited() const { return outcome == CommandOutcome::Exited; }
-    // How the watched tool ended, for people: "ended with exit status 1",
-    // "was killed by signal 9", "did not report how it ended".
-    std::string ToolEnding() const;
+};
+
+// What became of one command: how it ended and what it printed.
+struct CommandResult : CommandEnding {
+    // Its standard output (at most one final line feed removed); empty unless
+    // it exited by itself.
+    std::string output;
 };
 
 }  // namespace tirsel::kvl::agent::driver::platform

@@ -31,10 +31,9 @@ int MillisecondsUntil(BoundClock::time_point wake, BoundClock::time_point now) {
 }
 
 // A result that says only why the run could not go on for it.
-CommandResult Unfinished(CommandOutcome outcome, const char* reason) {
+CommandResult Unfinished(CommandOutcome outcome) {
     CommandResult result;
     result.outcome = outcome;
-    result.reason = reason;  // short enough to fit any string's own buffer
     return result;
 }
 
@@ -148,8 +147,7 @@ private:
                 results[j] = running[j]->Finish();
                 running[j].reset();
             } else if (!delivered[j]) {
-                results[j] =
-                    Unfinished(CommandOutcome::Stopped, "stopped when another command failed");
+                results[j] = Unfinished(CommandOutcome::Stopped);
             }
             delivered[j] = true;
         }
@@ -181,7 +179,7 @@ std::vector<CommandResult> CommandRunner::RunTogether(const std::vector<Command>
         // Every command is killed and reaped by its holder by now; what it
         // gave is lost with the memory.
         for (CommandResult& result : results) {
-            result = Unfinished(CommandOutcome::ReadFailed, "out of memory");
+            result = Unfinished(CommandOutcome::OutOfMemory);
         }
     }
     return results;
@@ -198,7 +196,7 @@ CommandResult CommandRunner::Run(const Command& command, const CommandSettings& 
         }
     } catch (const std::bad_alloc&) {
     }
-    return Unfinished(CommandOutcome::ReadFailed, "out of memory");
+    return Unfinished(CommandOutcome::OutOfMemory);
 }
 
 }  // namespace tirsel::kvl::agent::driver::platform

@@ -27,19 +27,6 @@ bool Failed(ssize_t count) {
     return count < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK;
 }
 
-// "30 s" for whole seconds, "1500 ms" otherwise.
-std::string DurationText(std::chrono::milliseconds duration) {
-    return duration.count() % 1000 == 0 ? std::to_string(duration.count() / 1000) + " s"
-                                        : std::to_string(duration.count()) + " ms";
-}
-
-// "64 MiB" for whole mebibytes, "1000 bytes" otherwise.
-std::string SizeText(std::size_t bytes) {
-    constexpr std::size_t kMiB = std::size_t{1} << 20;
-    return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
-                             : std::to_string(bytes) + " bytes";
-}
-
 }  // namespace
 
 RunningCommand::RunningCommand(const std::string& shellText, const CommandSettings& settings,
@@ -197,33 +184,13 @@ void RunningCommand::SetEnd(CommandResult& result, const WrappedCommand::Report&
     }
 }
 
-std::string RunningCommand::Reason(const CommandResult& result) const {
-    switch (result.outcome) {
-        case CommandOutcome::NotStarted:
-            return "could not start: " + child.StartFailure();
-        case CommandOutcome::Signalled:
-            return "killed by signal " + std::to_string(result.signal);
-        case CommandOutcome::TimedOut:
-            return "timed out after " + DurationText(timeLimit);
-        case CommandOutcome::OutputTooLarge:
-            return "output over " + SizeText(outputLimit);
-        case CommandOutcome::OutputHeldOpen:
-            return "output held open by a leftover process";
-        case CommandOutcome::ReadFailed:
-            return "its output could not be read";
-        case CommandOutcome::Unreported:
-            return "its shell ended without reporting a status";
-        case CommandOutcome::Stopped:
-            return "stopped when another command failed";
-        case CommandOutcome::Exited:
-            break;
-    }
-    return "exit status " + std::to_string(result.exitStatus);
-}
-
 CommandResult RunningCommand::Finish() {
     CommandResult result;
-    if (child.Started()) {
+    result.timeLimit = timeLimit;
+    result.outputLimit = outputLimit;
+    if (!child.Started()) {
+        result.setUp = child.StartFailure();
+    } else {
         child.CloseOutput();
         // Whatever the shell left in its group goes with it.
         const std::optional<int> waitStatus = child.KillAndReap();
@@ -237,7 +204,6 @@ CommandResult RunningCommand::Finish() {
             }
         }
     }
-    result.reason = Reason(result);
     return result;
 }
 

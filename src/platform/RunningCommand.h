@@ -66,7 +66,6 @@ private:
     // the shell's wait status when the host left that to us.
     static void SetEnd(CommandResult& result, const WrappedCommand::Report& report,
                        const std::optional<int>& waitStatus);
-    std::string Reason(const CommandResult& result) const;
 
     std::chrono::milliseconds timeLimit;
     std::size_t outputLimit;

@@ -2,7 +2,9 @@
 // physical-memory device (macOS), otherwise by scanning physical memory.
 #include "smbios/FirmwareTable.h"
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/FirmwarePaths.h"
@@ -17,6 +19,31 @@ namespace {
 
 constexpr const char* kSmBiosServiceClass = "AppleSMBIOS";
 
+using Kind = AcquisitionStep::Kind;
+
+AcquisitionStep StepOf(Kind kind) {
+    AcquisitionStep step;
+    step.kind = kind;
+    return step;
+}
+
+// A step about the registry property `name`.
+AcquisitionStep PropertyStep(Kind kind, const char* name, std::uint64_t length = 0,
+                             std::uint64_t stated = 0) {
+    AcquisitionStep step = StepOf(kind);
+    step.property = name;
+    step.length = length;
+    step.stated = stated;
+    return step;
+}
+
+// A step about the memory device at `path`.
+AcquisitionStep DeviceStep(Kind kind, const std::string& path) {
+    AcquisitionStep step = StepOf(kind);
+    step.path = path;
+    return step;
+}
+
 // A data property of the SMBIOS service: the reference, which keeps the bytes
 // alive, and a view of them.
 struct DataProperty {
@@ -27,26 +54,26 @@ struct DataProperty {
 // The property `name` of `service` when it is a data object; otherwise
 // nothing, with the step that says why.
 std::optional<DataProperty> ReadDataProperty(const platform::RegistryObject& service,
-                                             CFStringRef key, const std::string& name,
-                                             std::vector<std::string>& steps) {
+                                             CFStringRef key, const char* name,
+                                             std::vector<AcquisitionStep>& steps) {
     platform::CFReference<CFTypeRef> reference = platform::CopyProperty(service, key);
     if (!reference) {
-        steps.push_back(std::string(kSmBiosServiceClass) + " has no " + name + " property");
+        steps.push_back(PropertyStep(Kind::NoProperty, name));
         return std::nullopt;
     }
     const std::optional<platform::DataView> bytes = platform::DataBytes(reference.Get());
     if (!bytes) {
-        steps.push_back(name + " is not a data object");
+        steps.push_back(PropertyStep(Kind::NotData, name));
         return std::nullopt;
     }
     return DataProperty{std::move(reference), *bytes};
 }
 
 void FromRegistry(FirmwareTable& found) {
-    std::vector<std::string>& steps = found.steps;
+    std::vector<AcquisitionStep>& steps = found.steps;
     const platform::RegistryObject service = platform::MatchingService(kSmBiosServiceClass);
     if (!service) {
-        steps.push_back("no AppleSMBIOS service");
+        steps.push_back(StepOf(Kind::NoService));
         return;
     }
 
@@ -59,8 +86,8 @@ void FromRegistry(FirmwareTable& found) {
         }
         entry = firmware::ReadRegistryEntryPoint(eps->bytes.bytes, eps->bytes.length);
         if (!entry) {
-            steps.push_back("SMBIOS-EPS is " + std::to_string(eps->bytes.length) +
-                            " bytes, shorter than " + std::to_string(firmware::kEntryPointLength));
+            steps.push_back(PropertyStep(Kind::EntryPointShort, "SMBIOS-EPS", eps->bytes.length,
+                                         firmware::kEntryPointLength));
             return;
         }
     }
@@ -73,17 +100,17 @@ void FromRegistry(FirmwareTable& found) {
     }
     const platform::DataView& bytes = table->bytes;
     if (bytes.length < entry->tableLength) {
-        steps.push_back("SMBIOS is " + std::to_string(bytes.length) + " bytes, shorter than the " +
-                        std::to_string(entry->tableLength) +
-                        " the entry point states: keeping what there is");
+        steps.push_back(PropertyStep(Kind::TableShort, "SMBIOS", bytes.length, entry->tableLength));
     }
     found.heldBytes = firmware::RegistryHeldBytes(*entry, bytes.bytes, bytes.length);
     table.reset();
 
-    found.source = TableSource::Registry;
-    steps.push_back("registry: SMBIOS " + std::to_string(entry->major) + "." +
-                    std::to_string(entry->minor) + ", table of " +
-                    std::to_string(found.heldBytes.size() - kTablePrefixSize) + " bytes");
+    found.source = SerialSource::RegistryTable;
+    AcquisitionStep loaded = StepOf(Kind::RegistryTable);
+    loaded.major = entry->major;
+    loaded.minor = entry->minor;
+    loaded.length = found.heldBytes.size() - kTablePrefixSize;
+    steps.push_back(std::move(loaded));
 }
 
 void FromMemory(FirmwareTable& found) {
@@ -94,7 +121,7 @@ void FromMemory(FirmwareTable& found) {
         found.heldBytes = std::move(*held);
         found.entryMajor = memory.GetMajorVersion();
         found.entryMinor = memory.GetMinorVersion();
-        found.source = memory.UsedEfiScan() ? TableSource::EfiScan : TableSource::LegacyScan;
+        found.source = memory.UsedEfiScan() ? SerialSource::EfiScan : SerialSource::LegacyScan;
     }
 }
 
@@ -103,15 +130,15 @@ void FromMemory(FirmwareTable& found) {
 FirmwareTable AcquireFirmwareTable() {
     FirmwareTable found;
     if (!platform::TableSourcesOn()) {
-        found.steps.push_back("no table source: turned off in this test build");
+        found.steps.push_back(StepOf(Kind::SourcesOff));
         return found;
     }
     const std::string& device = platform::CurrentFirmwarePaths().memoryDevice;
     if (!platform::PathExists(device)) {
-        found.steps.push_back(device + " is absent: using the I/O Kit registry");
+        found.steps.push_back(DeviceStep(Kind::DeviceAbsent, device));
         FromRegistry(found);
     } else {
-        found.steps.push_back(device + " exists: scanning physical memory");
+        found.steps.push_back(DeviceStep(Kind::DeviceExists, device));
         FromMemory(found);
     }
     return found;

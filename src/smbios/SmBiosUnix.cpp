@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -25,10 +23,15 @@ using firmware::Bytes;
 using firmware::kProbeLength;
 using Probe = std::array<unsigned char, kProbeLength>;
 
-std::string Hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%" PRIX64, value);
-    return text;
+using Kind = AcquisitionStep::Kind;
+
+// A step of the scan `efiScan` names.
+AcquisitionStep ScanStep(Kind kind, bool efiScan, std::uint64_t address) {
+    AcquisitionStep step;
+    step.kind = kind;
+    step.efiScan = efiScan;
+    step.address = address;
+    return step;
 }
 
 // Serves the 16-byte probes of a scan. Each probe needs the pages that hold
@@ -131,12 +134,13 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
 
     const platform::MemoryDevice device = platform::MemoryDevice::Open(paths.memoryDevice);
     efiScan = platform::PathExists(paths.efiSystab) || platform::PathExists(paths.procEfiSystab);
-    if (device.GetState() == platform::MemoryDevice::State::CannotOpen) {
-        steps.push_back(paths.memoryDevice + " cannot be opened");
-        return result;
-    }
-    if (!device.IsUsable()) {
-        steps.push_back(paths.memoryDevice + " is neither a character device nor a regular file");
+    if (device.GetState() == platform::MemoryDevice::State::CannotOpen || !device.IsUsable()) {
+        AcquisitionStep step;
+        step.kind = device.GetState() == platform::MemoryDevice::State::CannotOpen
+                        ? Kind::DeviceCannotOpen
+                        : Kind::DeviceUnusable;
+        step.path = paths.memoryDevice;
+        steps.push_back(std::move(step));
         return result;
     }
 
@@ -149,23 +153,26 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
         // Not started, killed, past a bound or a real error (status 2 or
         // more): no address. Status 1 is grep's "no match".
         if (!run.Exited() || run.exitStatus >= 2) {
-            steps.push_back("EFI firmware: dmidecode failed: " + run.reason);
+            AcquisitionStep step = ScanStep(Kind::DmidecodeFailed, true, 0);
+            step.command = run;
+            steps.push_back(std::move(step));
             return result;
         }
         const std::string& output = run.output;
         if (output.size() < 2 || output.find("0x") == std::string::npos) {
-            steps.push_back("EFI firmware: dmidecode printed no \"0x\"");
+            steps.push_back(ScanStep(Kind::DmidecodeNoHex, true, 0));
             return result;
         }
         const std::optional<std::uint64_t> address = firmware::ParseTableAddress(output);
         if (!address) {
-            steps.push_back("EFI firmware: no address follows \"0x\" in \"" + output + "\"");
+            AcquisitionStep step = ScanStep(Kind::DmidecodeNoAddress, true, 0);
+            step.path = output;
+            steps.push_back(std::move(step));
             return result;
         }
         first = *address;
         last = first + firmware::kEfiScanSpan - firmware::kProbeStep;
     }
-    const std::string scan = efiScan ? "EFI scan" : "legacy scan";
 
     const auto pageSize = static_cast<std::uint64_t>(getpagesize());
     firmware::EntryPointScanner scanner;
@@ -173,7 +180,7 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
     for (std::uint64_t address = first; address <= last; address += firmware::kProbeStep) {
         const std::optional<Probe> probe = probes.Read(address);
         if (!probe) {
-            steps.push_back(scan + ": cannot map " + Hex(address) + ", stopping");
+            steps.push_back(ScanStep(Kind::CannotMapProbe, efiScan, address));
             return result;
         }
         const std::optional<AcceptedEntryPoint> entry = scanner.Examine(address, probe->data());
@@ -182,30 +189,32 @@ std::optional<std::vector<unsigned char>> SmBiosUnix::GetSystemFirmwareTable() {
         }
         majorVersion = entry->major;
         minorVersion = entry->minor;
-        const std::string where = scan + ": entry point at " + Hex(entry->anchorAddress);
+        AcquisitionStep found = ScanStep(Kind::EntryPointAccepted, efiScan, entry->anchorAddress);
+        found.tableAddress = entry->tableAddress;
+        found.length = entry->tableLength;
+        found.major = entry->major;
+        found.minor = entry->minor;
         if (entry->tableLength == 0) {
-            steps.push_back(where + " states a table of 0 bytes, stopping");
+            found.kind = Kind::EmptyTable;
+            steps.push_back(std::move(found));
             return result;
         }
         std::optional<Bytes> held = CopyTable(device, probes, *entry, pageSize);
         if (!held) {
-            steps.push_back(where + ": cannot map its table at " + Hex(entry->tableAddress) +
-                            ", stopping");
+            found.kind = Kind::CannotMapTable;
+            steps.push_back(std::move(found));
             return result;
         }
         result = std::move(held);
-        steps.push_back(where + ", SMBIOS " + std::to_string(entry->major) + "." +
-                        std::to_string(entry->minor) + ", table of " +
-                        std::to_string(entry->tableLength) + " bytes at " +
-                        Hex(entry->tableAddress));
+        steps.push_back(std::move(found));
         if (efiScan) {
             return result;
         }
     }
     if (!result) {
-        steps.push_back(efiScan ? scan + ": no entry point within 1 MiB of " + Hex(first)
-                                : scan + ": no entry point between " + Hex(first) + " and " +
-                                      Hex(last));
+        AcquisitionStep none = ScanStep(Kind::NoEntryPoint, efiScan, first);
+        none.last = last;
+        steps.push_back(std::move(none));
     }
     return result;
 }

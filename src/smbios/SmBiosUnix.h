@@ -1,8 +1,9 @@
 #pragma once
 
 #include <optional>
-#include <string>
 #include <vector>
+
+#include "smbios/AcquisitionStep.h"
 
 namespace tirsel::kvl::agent::driver::smbios {
 
@@ -20,14 +21,14 @@ public:
 
     // Whether the last acquisition took the EFI scan.
     bool UsedEfiScan() const { return efiScan; }
-    // What the acquisition did, in words, in order.
-    const std::vector<std::string>& Steps() const { return steps; }
+    // What the acquisition did, in order.
+    const std::vector<AcquisitionStep>& Steps() const { return steps; }
 
 private:
     unsigned char majorVersion = 0;
     unsigned char minorVersion = 0;
     bool efiScan = false;
-    std::vector<std::string> steps;
+    std::vector<AcquisitionStep> steps;
 };
 
 }  // namespace tirsel::kvl::agent::driver::smbios

@@ -14,7 +14,6 @@
 #include "FakeMacTools.h"
 #include "FirmwarePathsOverride.h"
 #include "RegistryStandIn.h"
-#include "Steps.h"
 #include "TempDir.h"
 #include "business/CommandFailed.h"
 #include "business/HwHashCalculator.h"
@@ -24,6 +23,10 @@ namespace {
 
 using grellan::testing::FakeMacTools;
 using grellan::testing::TempDir;
+using tirsel::kvl::agent::driver::business::CommandFailed;
+using tirsel::kvl::agent::driver::business::CommandVerdict;
+using tirsel::kvl::agent::driver::business::FallbackCommand;
+using tirsel::kvl::agent::driver::business::FallbackStep;
 using tirsel::kvl::agent::driver::business::HardwareSerials;
 using tirsel::kvl::agent::driver::business::HwHashCalculator;
 using tirsel::kvl::agent::driver::business::SerialComputation;
@@ -63,7 +66,7 @@ TEST(ProcessComand, NoMatchIsEmptyButAFailedCommandThrows) {
     EXPECT_EQ(SerialLoader().ProcessComand("echo a:b | grep nothing"), "");
     for (const char* command : {"grellan-no-such-tool", "echo a:b; exit 2", "kill -9 $$"}) {
         SCOPED_TRACE(command);
-        EXPECT_THROW(SerialLoader().ProcessComand(command), std::runtime_error);
+        EXPECT_THROW(SerialLoader().ProcessComand(command), CommandFailed);
     }
 }
 
@@ -72,9 +75,10 @@ TEST(ProcessComand, NoMatchIsEmptyButAFailedCommandThrows) {
 // the registry (empty here) has no stand-in.
 struct ReportToolCase {
     const char* name;
-    const char* tool;     // the fake system_profiler's script
-    std::string serial;   // what GetSystemSerial gives, when it gives one
-    const char* failure;  // why it throws instead
+    const char* tool;              // the fake system_profiler's script
+    std::string serial;            // what GetSystemSerial gives, when it gives one
+    CommandVerdict::Kind failure;  // why it throws instead
+    int toolStatus;                // the status of system_profiler it names (ToolFailed)
 };
 
 class ReportToolTest : public ::testing::TestWithParam<ReportToolCase> {};
@@ -84,29 +88,32 @@ TEST_P(ReportToolTest, NoMatchHidesNoFailedTool) {
     const FakeMacTools tools;
     tools.SetScript("system_profiler", c.tool);
     const ScopedCommandSettings commands(tools.Directory());
-    if (*c.failure == '\0') {
+    if (c.failure == CommandVerdict::Kind::Usable) {
         EXPECT_EQ(SerialLoader().GetSystemSerial(), c.serial);
         return;
     }
     try {
         SerialLoader().GetSystemSerial();
         ADD_FAILURE() << "no failure";
-    } catch (const tirsel::kvl::agent::driver::business::CommandFailed& e) {
-        EXPECT_EQ(e.Reason(), c.failure);
+    } catch (const CommandFailed& e) {
+        EXPECT_EQ(e.Verdict().kind, c.failure);
+        if (c.failure == CommandVerdict::Kind::ToolFailed) {
+            EXPECT_EQ(std::string(e.Verdict().watchedTool), "system_profiler");
+            EXPECT_EQ(e.Verdict().ending.toolStatus, c.toolStatus);
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, ReportToolTest,
     ::testing::Values(
-        ReportToolCase{"KilledBySignal", "kill -9 $$", "",
-                       "system_profiler was killed by signal 9, and grep matched nothing"},
-        ReportToolCase{"ExitOneWithoutOutput", "exit 1", "",
-                       "system_profiler ended with exit status 1, and grep matched nothing"},
-        ReportToolCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1", "A1", ""},
+        // The shell reports a tool killed by signal 9 as status 128 + 9.
+        ReportToolCase{"KilledBySignal", "kill -9 $$", "", CommandVerdict::Kind::ToolFailed, 137},
+        ReportToolCase{"ExitOneWithoutOutput", "exit 1", "", CommandVerdict::Kind::ToolFailed, 1},
+        ReportToolCase{"ExitOneAfterTheLine", "echo 'Serial Number: A1'; exit 1", "A1",
+                       CommandVerdict::Kind::Usable, 0},
         ReportToolCase{"ExitZeroWithoutTheLine", "echo Hardware:", "",
-                       "no Serial Number line (a report in another language?) and no "
-                       "IOPlatformSerialNumber in the registry"}),
+                       CommandVerdict::Kind::NoMachineSerial, 0}),
     grellan::testing::CaseName());
 
 struct ProcessorCase {
@@ -227,15 +234,17 @@ TEST(FallbackCommands, EachRunsOnceAndTheMachineSerialFillsBothSlots) {
     EXPECT_EQ(serials.baseboard, "MLB");
     EXPECT_EQ(HwHashCalculator::DigestInput(serials),
               serials.system + serials.system + "MLB" + machine.processorName + " ABCD");
-    const std::vector<std::string> expectedSteps = {
-        "processor name (exit status 0): system_profiler SPHardwareDataType | grep -E -i "
-        "\"Chip|Processor\\sName\"",
-        "processor chip (registry dump) (exit status 0): ioreg -a  -l -p IODeviceTree -c "
-        "IORegistryEntry",
-        "chassis and system serial (exit status 0): system_profiler SPHardwareDataType | grep -E "
-        "-i \"Serial\\sNumber\""};
-    EXPECT_EQ(std::vector<std::string>(computation.steps.begin() + 1, computation.steps.end()),
-              expectedSteps);
+    const std::vector<FallbackStep>& steps = computation.fallback;
+    ASSERT_EQ(steps.size(), 4U);
+    EXPECT_EQ(steps[0].kind, FallbackStep::Kind::AskingTools);
+    const FallbackCommand order[] = {FallbackCommand::ProcessorName, FallbackCommand::RegistryDump,
+                                     FallbackCommand::MachineSerial};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(steps[i + 1].kind, FallbackStep::Kind::CommandEnded);
+        EXPECT_EQ(steps[i + 1].command, order[i]);
+        EXPECT_EQ(steps[i + 1].verdict.kind, CommandVerdict::Kind::Usable);
+        EXPECT_EQ(steps[i + 1].verdict.ending.exitStatus, 0);
+    }
 }
 
 // A failing tool ends the computation: it says which command failed and why,
@@ -255,14 +264,15 @@ TEST(FallbackFailure, IsReportedAndRethrownUnchanged) {
     ASSERT_TRUE(computation.failedCommand);
     EXPECT_EQ(computation.failedCommand->command,
               "ioreg -a  -l -p IODeviceTree -c IORegistryEntry");
-    EXPECT_EQ(computation.failedCommand->reason, "exit status 3");
-    EXPECT_TRUE(grellan::testing::HasStep(computation.steps, "a tool failed (exit status 3)"));
-    EXPECT_THROW(calculate(), tirsel::kvl::agent::driver::business::CommandFailed);
+    EXPECT_EQ(computation.failedCommand->verdict.kind, CommandVerdict::Kind::Unfinished);
+    EXPECT_EQ(computation.failedCommand->verdict.ending.exitStatus, 3);
+    EXPECT_EQ(computation.fallback.back().kind, FallbackStep::Kind::GaveNoAnswer);
+    EXPECT_THROW(calculate(), CommandFailed);
 
     tools.SetRegistryDump("<plist><dict><key>a</key></plist>\n");
     computation = SerialComputation::OfThisMachine();
     EXPECT_FALSE(computation.failedCommand);
-    EXPECT_TRUE(grellan::testing::HasStep(computation.steps, "could not be parsed"));
+    EXPECT_EQ(computation.fallback.back().kind, FallbackStep::Kind::DumpUnreadable);
     EXPECT_THROW(calculate(), boost::property_tree::xml_parser::xml_parser_error);
 }
 

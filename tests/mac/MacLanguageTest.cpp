@@ -14,6 +14,7 @@
 #include "HardwareHash.h"
 #include "TempDir.h"
 #include "business/LabelFreeValues.h"
+#include "business/ReportLine.h"
 #include "business/SerialLoader.h"
 
 namespace {
@@ -23,6 +24,7 @@ using grellan::testing::ProcessResult;
 using grellan::testing::RunShell;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::business::LabelFreeValues;
+using tirsel::kvl::agent::driver::business::ReportLine;
 using tirsel::kvl::agent::driver::business::SerialLoader;
 
 std::string Quote(const std::string& text) {
@@ -58,11 +60,15 @@ TEST(MacLanguage, BrandStringIsTheEnglishReportsChipOnAppleSilicon) {
     const std::string brand = RunShell("sysctl -n machdep.cpu.brand_string").output;
     std::printf("Chip or Processor Name: %s; machdep.cpu.brand_string: %s", english.c_str(),
                 brand.c_str());
+    // What the library takes for the chip where the report has no Chip line.
+    const std::optional<ReportLine::Value> standIn = ReportLine::Pick(
+        std::string(), LabelFreeValues::BrandString(), ReportLine::Label::ProcessorName);
     if (IsAppleSilicon()) {
-        EXPECT_EQ(LabelFreeValues::ChipName(), english);
+        ASSERT_TRUE(standIn);
+        EXPECT_EQ(standIn->text, english);
     } else {
         // An Intel report's processor name is no brand string: no stand-in.
-        EXPECT_EQ(LabelFreeValues::ChipName(), std::nullopt);
+        EXPECT_FALSE(standIn);
     }
 }
 

@@ -28,7 +28,7 @@
 
 namespace {
 
-using grellan::testing::HasStep;
+using grellan::testing::FindStep;
 
 using grellan::testing::Bytes;
 using grellan::testing::HardwareHash;
@@ -44,9 +44,11 @@ using tirsel::kvl::agent::driver::platform::MemoryDeviceAt;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
 using tirsel::kvl::agent::driver::platform::WithoutMemoryDevice;
 using tirsel::kvl::agent::driver::smbios::AcquireFirmwareTable;
+using tirsel::kvl::agent::driver::smbios::AcquisitionStep;
 using tirsel::kvl::agent::driver::smbios::FirmwareTable;
+using tirsel::kvl::agent::driver::smbios::SerialSource;
 using tirsel::kvl::agent::driver::smbios::SmBios;
-using tirsel::kvl::agent::driver::smbios::TableSource;
+using Kind = AcquisitionStep::Kind;
 namespace standin = tirsel::kvl::agent::driver::platform::standin;
 
 constexpr const char* kService = "AppleSMBIOS";
@@ -134,9 +136,15 @@ TEST_F(RegistrySourceTest, BuildsThePrefixFromTheEntryPoint) {
     EXPECT_EQ(smbios.SnapshotText(), TableBuilder::Base64(expected));
     EXPECT_EQ(Serials(smbios, DigestSlots::Id::System), "SYSTEM-SERIAL");
     const FirmwareTable acquired = AcquireFirmwareTable();
-    EXPECT_EQ(acquired.source, TableSource::Registry);
+    EXPECT_EQ(acquired.source, SerialSource::RegistryTable);
     EXPECT_EQ(acquired.heldBytes, expected);
-    EXPECT_TRUE(HasStep(acquired.steps, "/dev/mem is absent: using the I/O Kit registry"));
+    const AcquisitionStep* absent = FindStep(acquired.steps, Kind::DeviceAbsent);
+    ASSERT_NE(absent, nullptr);
+    EXPECT_EQ(absent->path, "/dev/mem");
+    const AcquisitionStep* loaded = FindStep(acquired.steps, Kind::RegistryTable);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->length, 0x0A00U);
+    EXPECT_EQ(loaded->major * 256 + loaded->minor, 0x0204U);
 }
 
 TEST_F(RegistrySourceTest, ShortTablePropertyKeepsWhatItHolds) {
@@ -153,35 +161,36 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
     struct Case {
         const char* name;
         std::function<void()> fill;
-        const char* step;
+        Kind step;
+        std::string property;  // the property the step names
     };
     const std::vector<Case> cases = {
-        {"no service", [] {}, "no AppleSMBIOS service"},
+        {"no service", [] {}, Kind::NoService, ""},
         {"a service of another class",
          [&] {
              standin::SetDataProperty("AppleSMBIOSx", "SMBIOS-EPS", eps);
              standin::SetDataProperty("AppleSMBIOSx", "SMBIOS", kSerialTable);
          },
-         "no AppleSMBIOS service"},
+         Kind::NoService, ""},
         {"no entry point", [] { standin::SetDataProperty(kService, "SMBIOS", kSerialTable); },
-         "AppleSMBIOS has no SMBIOS-EPS property"},
+         Kind::NoProperty, "SMBIOS-EPS"},
         {"entry point of 30 bytes",
          [] { PutRegistryTable(RegistryEntryPoint(2, 4, 6, 0, 30), kSerialTable); },
-         "SMBIOS-EPS is 30 bytes, shorter than 31"},
+         Kind::EntryPointShort, "SMBIOS-EPS"},
         {"entry point not a data object",
          [] {
              standin::SetNonDataProperty(kService, "SMBIOS-EPS", std::string(31, 'a'));
              standin::SetDataProperty(kService, "SMBIOS", kSerialTable);
          },
-         "SMBIOS-EPS is not a data object"},
+         Kind::NotData, "SMBIOS-EPS"},
         {"no table", [&] { standin::SetDataProperty(kService, "SMBIOS-EPS", eps); },
-         "AppleSMBIOS has no SMBIOS property"},
+         Kind::NoProperty, "SMBIOS"},
         {"table not a data object",
          [&] {
              standin::SetDataProperty(kService, "SMBIOS-EPS", eps);
              standin::SetNonDataProperty(kService, "SMBIOS", "table");
          },
-         "SMBIOS is not a data object"},
+         Kind::NotData, "SMBIOS"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,8 +203,10 @@ TEST_F(RegistrySourceTest, MissingOrUnusablePropertiesGiveNoTable) {
             EXPECT_TRUE(smbios.SnapshotText().empty());
             EXPECT_EQ(smbios.Version(), 0U);
             const FirmwareTable acquired = AcquireFirmwareTable();
-            EXPECT_EQ(acquired.source, TableSource::None);
-            EXPECT_TRUE(HasStep(acquired.steps, c.step));
+            EXPECT_EQ(acquired.source, SerialSource::None);
+            const AcquisitionStep* step = FindStep(acquired.steps, c.step);
+            ASSERT_NE(step, nullptr);
+            EXPECT_EQ(step->property, c.property);
         }
         EXPECT_EQ(standin::OutstandingReferences(), 0U);
     }
@@ -257,8 +268,8 @@ TEST_F(MemorySourceTest, LoadsTheTableOfTheLegacyScan) {
         EXPECT_EQ(smbios.EntryMinor(), 6);
         EXPECT_EQ(Serials(smbios, DigestSlots::Id::Chassis), "CHASSIS-0001");
         const FirmwareTable acquired = AcquireFirmwareTable();
-        EXPECT_EQ(acquired.source, TableSource::LegacyScan);
-        EXPECT_TRUE(HasStep(acquired.steps, "exists: scanning physical memory"));
+        EXPECT_EQ(acquired.source, SerialSource::LegacyScan);
+        EXPECT_NE(FindStep(acquired.steps, Kind::DeviceExists), nullptr);
     }
     EXPECT_EQ(HardwareHash(), ReferenceMd5(kSerialDigestInput));
 }
@@ -270,9 +281,9 @@ TEST_F(MemorySourceTest, DeviceThatCannotBeOpenedDoesNotFallBackToTheRegistry) {
     const SmBios smbios;
     EXPECT_FALSE(smbios.loaded);
     const FirmwareTable acquired = AcquireFirmwareTable();
-    EXPECT_EQ(acquired.source, TableSource::None);
-    EXPECT_TRUE(HasStep(acquired.steps, "/mem cannot be opened"));
-    EXPECT_FALSE(HasStep(acquired.steps, "registry"));
+    EXPECT_EQ(acquired.source, SerialSource::None);
+    EXPECT_NE(FindStep(acquired.steps, Kind::DeviceCannotOpen), nullptr);
+    EXPECT_EQ(FindStep(acquired.steps, Kind::RegistryTable), nullptr);  // it holds one
 }
 
 TEST_F(MemorySourceTest, ImageWithoutEntryPointGivesAnEmptyObject) {
@@ -394,7 +405,7 @@ TEST(RealTables, IndexThroughTheLegacyScanAndAgreeWithDmidecode) {
 
         const SmBios smbios;
         ASSERT_TRUE(smbios.loaded);
-        ASSERT_EQ(AcquireFirmwareTable().source, TableSource::LegacyScan);
+        ASSERT_EQ(AcquireFirmwareTable().source, SerialSource::LegacyScan);
         const unsigned char* table = smbios.HeldBytes().data() + 16;
         std::size_t structures = 0;
         std::size_t lastOffset = 0;

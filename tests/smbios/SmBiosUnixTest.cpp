@@ -25,7 +25,7 @@
 
 namespace {
 
-using grellan::testing::HasStep;
+using grellan::testing::FindStep;
 
 using grellan::testing::Bytes;
 using grellan::testing::EntryPoint21;
@@ -34,7 +34,9 @@ using grellan::testing::TableBuilder;
 using grellan::testing::TempDir;
 using tirsel::kvl::agent::driver::platform::FirmwarePathSet;
 using tirsel::kvl::agent::driver::platform::ScopedFirmwarePaths;
+using tirsel::kvl::agent::driver::smbios::AcquisitionStep;
 using tirsel::kvl::agent::driver::smbios::SmBiosUnix;
+using Kind = AcquisitionStep::Kind;
 namespace firmware = tirsel::kvl::agent::driver::smbios::firmware;
 
 const Bytes kTableA = TableBuilder().AddSerial(1, 0x10, "SYSTEM-A").AddEnd().Table();
@@ -160,8 +162,13 @@ TEST(SmBiosUnixLegacyScan, ReportsWhereItFoundTheTable) {
     const ScanPaths paths(dir, image.Save(dir));
     SmBiosUnix scan;
     ASSERT_TRUE(scan.GetSystemFirmwareTable());
-    EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: entry point at 0xF0000, SMBIOS 2.7, table of " +
-                                          std::to_string(kTableA.size()) + " bytes at 0x12340"));
+    const AcquisitionStep* found = FindStep(scan.Steps(), Kind::EntryPointAccepted);
+    ASSERT_NE(found, nullptr);
+    EXPECT_FALSE(found->efiScan);
+    EXPECT_EQ(found->address, 0xF0000U);
+    EXPECT_EQ(found->major * 10 + found->minor, 27U);
+    EXPECT_EQ(found->length, kTableA.size());
+    EXPECT_EQ(found->tableAddress, 0x12340U);
 }
 
 TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
@@ -170,14 +177,18 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, dir.Path() + "/missing");
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan.Steps(), "/missing cannot be opened"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::DeviceCannotOpen);
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(step->path, dir.Path() + "/missing");
     }
     {
         const ScanPaths paths(dir, MemoryImage().Save(dir));
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(
-            HasStep(scan.Steps(), "legacy scan: no entry point between 0xE0000 and 0xFFFE0"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::NoEntryPoint);
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(step->address, 0xE0000U);
+        EXPECT_EQ(step->last, 0xFFFE0U);
     }
     {
         // A table past the end of an image file fails to map (rather than
@@ -188,14 +199,18 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, image.Save(dir));
         SmBiosUnix scan;
         EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 4, kTableA));
-        EXPECT_TRUE(HasStep(scan.Steps(), "cannot map its table at 0x7FFFF000"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::CannotMapTable);
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(step->tableAddress, 0x7FFFF000U);
     }
     {
         // An image that ends inside the legacy area: the probes past it fail.
         const ScanPaths paths(dir, MemoryImage(0xE8000).Save(dir));
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: cannot map 0xE7FF0"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::CannotMapProbe);
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(step->address, 0xE7FF0U);
     }
     {
         // One that ends inside a page: that last page still maps, as the 32
@@ -206,7 +221,9 @@ TEST(SmBiosUnixLegacyScan, DeviceThatCannotBeOpenedOrMappedGivesNoTable) {
         const ScanPaths paths(dir, image.Save(dir));
         SmBiosUnix scan;
         EXPECT_EQ(scan.GetSystemFirmwareTable(), TableBuilder::HeldBytes(2, 6, kTableA, 0x26));
-        EXPECT_TRUE(HasStep(scan.Steps(), "legacy scan: cannot map 0xE8FF0"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::CannotMapProbe);
+        ASSERT_NE(step, nullptr);
+        EXPECT_EQ(step->address, 0xE8FF0U);
     }
 }
 
@@ -216,13 +233,13 @@ TEST(SmBiosUnixLegacyScan, AcceptsOnlyACharacterDeviceOrARegularFile) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         std::string device;
-        const char* step;
+        Kind step;
     };
     const std::vector<Case> cases = {
-        {fifo, "is neither a character device nor a regular file"},
-        {dir.Path(), "is neither a character device nor a regular file"},
+        {fifo, Kind::DeviceUnusable},
+        {dir.Path(), Kind::DeviceUnusable},
         // A character device passes the test; this one cannot be mapped.
-        {"/dev/null", "legacy scan: cannot map 0xE0000"},
+        {"/dev/null", Kind::CannotMapProbe},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.device);
@@ -242,7 +259,7 @@ TEST(SmBiosUnixLegacyScan, AcceptsOnlyACharacterDeviceOrARegularFile) {
         }
         const auto [table, steps] = scan.get();
         EXPECT_FALSE(table);
-        EXPECT_TRUE(HasStep(steps, c.step));
+        EXPECT_NE(FindStep(steps, c.step), nullptr);
     }
 }
 
@@ -324,7 +341,11 @@ TEST_F(SmBiosUnixEfiScanTest, GivesUpOneMebibytePastItsStart) {
         const ScanPaths paths(dir, image.Save(dir), true);
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan.Steps(), "EFI scan: no entry point within 1 MiB of 0x10000"));
+        const AcquisitionStep* step = FindStep(scan.Steps(), Kind::NoEntryPoint);
+        ASSERT_NE(step, nullptr);
+        EXPECT_TRUE(step->efiScan);
+        EXPECT_EQ(step->address, kStart);
+        EXPECT_EQ(step->last + firmware::kProbeStep - step->address, firmware::kEfiScanSpan);
     }
 }
 
@@ -336,7 +357,7 @@ TEST_F(SmBiosUnixEfiScanTest, OutputWithoutAnAddressGivesNoTable) {
         FakeDmidecode("Table at 00010000.");
         SmBiosUnix scan;
         EXPECT_FALSE(scan.GetSystemFirmwareTable());
-        EXPECT_TRUE(HasStep(scan.Steps(), "EFI firmware: dmidecode printed no \"0x\""));
+        EXPECT_NE(FindStep(scan.Steps(), Kind::DmidecodeNoHex), nullptr);
     }
     {
         FakeDmidecode("Table at 0xZZ.");
