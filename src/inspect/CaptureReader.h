@@ -31,8 +31,8 @@ public:
         std::optional<std::string> path;
     };
 
-    // The file's content, or standard input's for "-". Throws
-    // std::runtime_error when it cannot be read or is too large.
+    // The file's content, or standard input's for "-". Throws BadInput when
+    // it cannot be read or is too large.
     static Input Read(const std::string& file, std::istream& in);
 
     // Throws BadInput for UTF-16 text, which would look binary.

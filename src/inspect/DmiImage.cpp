@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "inspect/BadInput.h"
 #include "inspect/InputReader.h"
 #include "smbios/EntryPoint.h"
 
@@ -28,16 +29,15 @@ std::string Version(unsigned major, unsigned minor) {
 // part gives candidate versions, the "_DMI_" part must pass its checksum.
 firmware::AcceptedEntryPoint ReadEntryPoint(const Bytes& ep, std::vector<std::string>& steps) {
     if (ep.size() < firmware::kEntryPointLength) {
-        throw std::runtime_error("the _SM_ entry point is " + std::to_string(ep.size()) +
-                                 " bytes, shorter than " +
-                                 std::to_string(firmware::kEntryPointLength));
+        throw BadInput("the _SM_ entry point is " + std::to_string(ep.size()) +
+                       " bytes, shorter than " + std::to_string(firmware::kEntryPointLength));
     }
     firmware::EntryPointScanner scanner;
     scanner.Examine(0, ep.data());
     const std::optional<firmware::AcceptedEntryPoint> accepted =
         scanner.Examine(firmware::kProbeStep, ep.data() + firmware::kProbeStep);
     if (!accepted) {
-        throw std::runtime_error(
+        throw BadInput(
             "the _SM_ entry point has no valid _DMI_ part (anchor, checksum or major version 0)");
     }
     steps.push_back("_SM_ entry point: SMBIOS " + Version(accepted->major, accepted->minor) +
@@ -62,14 +62,14 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
         // refuses an "SMBIOS-EPS" of this layout (24 bytes, shorter than the
         // 2.1 entry point): a fingerprint of this table would be one
         // GetHardwareHash never computes.
-        throw std::runtime_error(
-            std::string("a 64-bit _SM3_ entry point (SMBIOS 3) at the start of ") + holder +
-            ": libgrellan does not read such an entry point, only the "
-            "32-bit _SM_ one, so it computes no fingerprint from this table");
+        throw BadInput(std::string("a 64-bit _SM3_ entry point (SMBIOS 3) at the start of ") +
+                       holder +
+                       ": libgrellan does not read such an entry point, only the "
+                       "32-bit _SM_ one, so it computes no fingerprint from this table");
     }
     if (!StartsWith(ep, "_SM_")) {
-        throw std::runtime_error(
-            std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") + holder);
+        throw BadInput(std::string("no SMBIOS entry point (_SM_ or _SM3_) at the start of ") +
+                       holder);
     }
     const firmware::AcceptedEntryPoint where = ReadEntryPoint(ep, loaded.steps);
 
@@ -77,8 +77,8 @@ DmiImage::Loaded DmiImage::FromBytes(const Bytes& image, const Bytes& entryPoint
     // a raw table file is the table itself.
     const std::uint64_t offset = dumpBin ? where.tableAddress : 0;
     if (offset >= image.size()) {
-        throw std::runtime_error("the entry point puts the table at " + std::to_string(offset) +
-                                 ", past the file's " + std::to_string(image.size()) + " bytes");
+        throw BadInput("the entry point puts the table at " + std::to_string(offset) +
+                       ", past the file's " + std::to_string(image.size()) + " bytes");
     }
     std::uint64_t length = where.tableLength;
     if (length > image.size() - offset) {
@@ -105,8 +105,8 @@ DmiImage::Loaded DmiImage::FromContent(const Bytes& image, const std::string& pa
     const std::string beside =
         (std::filesystem::path(path).parent_path() / "smbios_entry_point").string();
     if (!std::filesystem::exists(beside)) {
-        throw std::runtime_error(path + " is a raw table without an entry point: no " + beside +
-                                 " to give its SMBIOS version");
+        throw BadInput(path + " is a raw table without an entry point: no " + beside +
+                       " to give its SMBIOS version");
     }
     Loaded loaded = FromBytes(image, ReadBytes(beside));
     loaded.steps.insert(loaded.steps.begin(),

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,8 +19,8 @@ public:
         std::vector<std::string> steps;
     };
 
-    // Throws std::runtime_error with a readable reason when the file cannot be
-    // read or holds no usable entry point.
+    // Throws BadInput with a readable reason when the file cannot be read or
+    // holds no usable entry point.
     static Loaded Load(const std::string& path);
 
     // The same from the file's content: a dump-bin file when it starts with

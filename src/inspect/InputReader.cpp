@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
-#include <stdexcept>
 #include <vector>
 
+#include "inspect/BadInput.h"
 #include "platform/FileDescriptor.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -19,14 +19,13 @@ namespace {
 constexpr std::size_t kChunk = std::size_t{64} << 10;
 
 [[noreturn]] void ThrowTooLarge(const std::string& name) {
-    throw std::runtime_error(name + " is larger than " +
-                             std::to_string(InputReader::kMaxInput >> 20) + " MiB (" +
-                             std::to_string(InputReader::kMaxInput) +
-                             " bytes): not a table or a snapshot; refusing to read it");
+    throw BadInput(name + " is larger than " + std::to_string(InputReader::kMaxInput >> 20) +
+                   " MiB (" + std::to_string(InputReader::kMaxInput) +
+                   " bytes): not a table or a snapshot; refusing to read it");
 }
 
 [[noreturn]] void ThrowSystemError(const std::string& name, int error) {
-    throw std::runtime_error("cannot read " + name + ": " + std::strerror(error));
+    throw BadInput("cannot read " + name + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -69,7 +68,7 @@ std::string InputReader::ReadStream(std::istream& in, const std::string& name) {
         ThrowTooLarge(name);
     }
     if (in.bad()) {
-        throw std::runtime_error("cannot read " + name);
+        throw BadInput("cannot read " + name);
     }
     return content;
 }

@@ -15,7 +15,7 @@ class InputReader {
 public:
     static constexpr std::size_t kMaxInput = std::size_t{16} << 20;
 
-    // The whole file. Throws std::runtime_error naming the file and the
+    // The whole file. Throws BadInput naming the file and the
     // system's reason ("No such file or directory", "Is a directory", ...),
     // or saying that it is larger than kMaxInput.
     static std::string ReadFile(const std::string& path);

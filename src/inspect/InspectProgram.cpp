@@ -2,13 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <iostream>
 #include <optional>
 #include <utility>
 
 #include "business/SerialComputation.h"
 #include "grellan/grellan.h"
+#include "inspect/BadInput.h"
 #include "inspect/CaptureReader.h"
 #include "inspect/CommandLine.h"
 #include "inspect/DmiImage.h"
@@ -89,8 +89,8 @@ int Answer(const Request& request, std::istream& in, std::ostream& out, std::ost
             return Diff(request.inputs, request.json, in, out);
         }
         report = Explain(request, in);
-    } catch (const std::exception& e) {
-        // A BadInput, or a file that cannot be read (InputReader, DmiImage).
+    } catch (const BadInput& e) {
+        // An input that cannot be read or used; anything else is no input's fault.
         err << "grellaninspect: " << e.what() << "\n";
         return InspectProgram::kBadInput;
     }
