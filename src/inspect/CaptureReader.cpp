@@ -7,10 +7,12 @@
 #include "common/Base64Coder.h"
 #include "inspect/BadInput.h"
 #include "inspect/DmiImage.h"
+#include "inspect/FallbackCapture.h"
 #include "inspect/InputReader.h"
 #include "inspect/JsonReport.h"
 #include "inspect/ReportBuilder.h"
 #include "inspect/SnapshotText.h"
+#include "inspect/StepText.h"
 #include "smbios/EntryPoint.h"
 #include "smbios/SmBios.h"
 
@@ -18,11 +20,10 @@ namespace tirsel::kvl::agent::driver::inspect {
 
 namespace {
 
-// The held bytes a table snapshot's Base64 text decodes to. Text that decodes
+// The held bytes a table snapshot decodes to (`decoded`). Text that decodes
 // to fewer bytes than its prefix declares was cut or damaged on the way:
 // rejected rather than hashed into a fingerprint of some other table.
-std::vector<unsigned char> HeldBytes(const std::string& base64, const std::string& name) {
-    std::vector<unsigned char> decoded = common::Base64Coder::Decode(base64);
+std::vector<unsigned char> HeldBytes(std::vector<unsigned char> decoded, const std::string& name) {
     const std::size_t n = decoded.size();
     if (n < smbios::kTablePrefixSize) {
         throw BadInput("not a table snapshot: SmBios can not be loaded: the text from " + name +
@@ -40,14 +41,21 @@ std::vector<unsigned char> HeldBytes(const std::string& base64, const std::strin
     return decoded;
 }
 
-// The report on the snapshot whose Base64 text SnapshotText found. Every
-// snapshot is a table's today; a capture of another kind printed in the same
-// paste-safe form would be told apart here, by its decoded bytes (a table's
-// start with the prefix's zero byte), as one more case.
+// The report on the snapshot whose Base64 text SnapshotText found in `from`
+// (the input, or the --json report it is): a table's or a fallback
+// capture's, told apart by their decoded bytes (a table's start with the
+// prefix's zero byte, a capture's with FallbackCapture::kMagic).
 FingerprintReport FromSnapshot(const std::string& base64, const std::string& name,
-                               const std::string& step, bool withSnapshot) {
-    FingerprintReport report = ReportBuilder::OfHeldBytes(
-        HeldBytes(base64, name), "snapshot (" + name + ")", "snapshot", {step}, false);
+                               const std::string& from, bool withSnapshot) {
+    std::vector<unsigned char> decoded = common::Base64Coder::Decode(base64);
+    FingerprintReport report =
+        FallbackCapture::IsCapture(decoded)
+            ? ReportBuilder::OfCapture(FallbackCapture::Read(decoded, name),
+                                       "fallback capture (" + name + ")", StepText::kCaptureKey,
+                                       {"fallback capture from " + from})
+            : ReportBuilder::OfHeldBytes(HeldBytes(std::move(decoded), name),
+                                         "snapshot (" + name + ")", "snapshot",
+                                         {"snapshot text from " + from}, false);
     if (withSnapshot) {
         // The text as it came (without its white space), not encoded anew.
         report.snapshot = base64;
@@ -107,8 +115,8 @@ FingerprintReport CaptureReader::ForDiff(const Input& input) {
         case Kind::Snapshot:
             break;
     }
-    return FromSnapshot(SnapshotText::Find(input.content, input.name), input.name,
-                        "snapshot text from " + input.name, false);
+    return FromSnapshot(SnapshotText::Find(input.content, input.name), input.name, input.name,
+                        false);
 }
 
 FingerprintReport CaptureReader::ForReplay(const Input& input, bool withSnapshot) {
@@ -126,13 +134,13 @@ FingerprintReport CaptureReader::ForReplay(const Input& input, bool withSnapshot
                                "(print it with --json --snapshot)");
             }
             return FromSnapshot(SnapshotText::Find(*printed.snapshot, input.name), input.name,
-                                "snapshot text from the --json report " + input.name, withSnapshot);
+                                "the --json report " + input.name, withSnapshot);
         }
         case Kind::Snapshot:
             break;
     }
-    return FromSnapshot(SnapshotText::Find(input.content, input.name), input.name,
-                        "snapshot text from " + input.name, withSnapshot);
+    return FromSnapshot(SnapshotText::Find(input.content, input.name), input.name, input.name,
+                        withSnapshot);
 }
 
 }  // namespace tirsel::kvl::agent::driver::inspect

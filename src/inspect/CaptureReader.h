@@ -19,8 +19,8 @@ public:
                      // smbios_entry_point beside it
         JsonReport,  // text whose first character, past white space and quote
                      // markers, is '{': what --json printed
-        Snapshot,    // any other text: a snapshot as --snapshot printed it,
-                     // found by SnapshotText
+        Snapshot,    // any other text: a snapshot as --snapshot printed it (a
+                     // table's, or a fallback capture), found by SnapshotText
     };
 
     // An input as read: its content, the name messages give it, and the path
@@ -42,8 +42,9 @@ public:
     // it was printed (its serials and structures, not explained anew).
     static FingerprintReport ForDiff(const Input& input);
 
-    // --from-snapshot: the table in a snapshot text, or in the "snapshot" of a
-    // --json report; with `withSnapshot`, the report carries the snapshot text
+    // --from-snapshot: the table or the fallback capture in a snapshot text,
+    // or in the "snapshot" of a --json report, explained as on the machine it
+    // was taken on; with `withSnapshot`, the report carries the snapshot text
     // as it came (without its white space).
     static FingerprintReport ForReplay(const Input& input, bool withSnapshot);
 };

@@ -24,17 +24,19 @@ constexpr int kFirstLongCode = 1000;
 const OptionSpec kOptions[] = {
     {"help", false, nullptr, "print this help and exit"},
     {"version", false, nullptr, "print the tool's version and exit"},
-    {"snapshot", false, nullptr, "also print the table's snapshot text (for a support ticket)"},
+    {"snapshot", false, nullptr,
+     "also print the snapshot text (for a support ticket): the table's or, without a table, "
+     "the capture of what the fallback tools gave; it holds raw serial numbers"},
     {"from-snapshot", true, "FILE",
-     "rebuild the table from the snapshot in FILE ('-' for standard input): what --snapshot "
+     "replay the table or fallback capture in FILE ('-' for standard input): what --snapshot "
      "printed, saved, piped, wrapped or mail-quoted, or a --json --snapshot report"},
     {"from-dmi", true, "FILE",
      "read a raw structure table (/sys/firmware/dmi/tables/DMI with smbios_entry_point beside "
      "it) or a dmidecode --dump-bin file instead of reading this machine"},
     {"diff", false, nullptr,
-     "compare two captures A and B (snapshots, --json reports, dump-bin files or raw tables; "
-     "'-' for standard input): which slots differ, with the likely cause, and which "
-     "structures"},
+     "compare two captures A and B (table snapshots, fallback captures, --json reports, "
+     "dump-bin files or raw tables; '-' for standard input): which slots differ, with the "
+     "likely cause, and which structures"},
     {"json", false, nullptr, "print everything as one JSON object"},
 };
 constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];

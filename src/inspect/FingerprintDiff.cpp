@@ -7,7 +7,9 @@
 #include <tuple>
 #include <utility>
 
+#include "business/CommandFailed.h"
 #include "business/DigestSlots.h"
+#include "business/FallbackSerials.h"
 #include "grellan/grellan.h"
 #include "inspect/ReportPrinter.h"
 #include "inspect/StepText.h"
@@ -24,16 +26,93 @@ Json OptionalString(const std::optional<std::string>& value) {
 }
 
 // Whether the report's serials came from a table: every source but the
-// fallback tools reads one.
+// fallback tools (on the machine, or replayed from a capture) reads one.
 bool FromTable(const FingerprintReport& report) {
-    return report.sourceKey != StepText::Source(smbios::SerialSource::Fallback).key;
+    return report.sourceKey != StepText::Source(smbios::SerialSource::Fallback).key &&
+           report.sourceKey != StepText::kCaptureKey;
 }
 
 const char* SourceWords(bool table) {
     return table ? "an SMBIOS table" : "the fallback tools";
 }
 
+// What a capture's serials are made of, as the inspector compares them.
+struct CaptureValues {
+    std::string machineSerial;
+    business::ValueSource serialSource = business::ValueSource::ReportLine;
+    std::string processorName;
+    business::ValueSource nameSource = business::ValueSource::ReportLine;
+    std::string chip;
+};
+
+// The values of `reading`, by the rules the library computes with; nothing
+// when it gives no serials.
+std::optional<CaptureValues> ValuesOf(const business::FallbackReading& reading) {
+    std::optional<business::FallbackSerials::Result> result;
+    try {
+        result = business::FallbackSerials::Of(reading);
+    } catch (const business::CommandFailed&) {
+        return std::nullopt;
+    }
+    CaptureValues values;
+    values.machineSerial = result->serials.system;
+    values.chip = business::FallbackSerials::ChipPart(reading.chipId);
+    // The processor serial is the name, a blank and the chip part.
+    const std::string& processor = result->serials.processor;
+    values.processorName = processor.substr(0, processor.size() - values.chip.size() - 1);
+    for (const business::ValueOrigin& origin : result->origins) {
+        if (origin.label == business::ReportLine::Label::MachineSerial) {
+            values.serialSource = origin.source;
+        } else {
+            values.nameSource = origin.source;
+        }
+    }
+    return values;
+}
+
+// Which side, A or B, took a value from a source without a label.
+const char* LabelFreeSide(business::ValueSource a) {
+    return a != business::ValueSource::ReportLine ? "A" : "B";
+}
+
 }  // namespace
+
+std::optional<std::string> FingerprintDiff::CaptureCause(const business::DigestSlots::Slot& slot,
+                                                         const business::FallbackReading& a,
+                                                         const business::FallbackReading& b) {
+    using Id = business::DigestSlots::Id;
+    const std::optional<CaptureValues> va = ValuesOf(a);
+    const std::optional<CaptureValues> vb = ValuesOf(b);
+    if (!va || !vb) {
+        return std::nullopt;
+    }
+    if ((slot.id == Id::Chassis || slot.id == Id::System) && va->serialSource != vb->serialSource &&
+        !va->machineSerial.empty() && !vb->machineSerial.empty()) {
+        return std::string("a missing label: ") + LabelFreeSide(va->serialSource) +
+               "'s report had no Serial Number line (the report in another language), so its "
+               "serial came from IOPlatformSerialNumber; that it still differs points to another "
+               "Mac, or a logic board repair";
+    }
+    if (slot.id != Id::Processor) {
+        return std::nullopt;
+    }
+    const bool otherName = va->processorName != vb->processorName;
+    const bool otherChip = va->chip != vb->chip;
+    if (otherName && otherChip) {
+        return "another chip name and unique-chip-id: another Mac";
+    }
+    if (otherChip) {
+        return "another unique-chip-id with the same chip name: another Mac of the same kind (the "
+               "identifier is the chip's own), or this Mac after a logic board repair";
+    }
+    if (va->nameSource != vb->nameSource) {
+        return std::string("a missing label: ") + LabelFreeSide(va->nameSource) +
+               "'s report had no Chip line (the report in another language), so its chip name "
+               "came from machdep.cpu.brand_string, which words it differently";
+    }
+    return "a chip name change with the same unique-chip-id: an OS update that words the name "
+           "differently, or a report taken under Rosetta";
+}
 
 std::string FingerprintDiff::LikelyCause(const business::DigestSlots::Slot& slot,
                                          const std::string& a, const std::string& b, bool tableA,
@@ -88,11 +167,17 @@ FingerprintDiff::FingerprintDiff(const FingerprintReport& a, const FingerprintRe
     const business::HardwareSerials& sa = a.serials ? *a.serials : none;
     const business::HardwareSerials& sb = b.serials ? *b.serials : none;
     for (const business::DigestSlots::Slot& slot : business::DigestSlots::kDigestOrder) {
-        if (sa.*slot.serial != sb.*slot.serial) {
-            slots.push_back(
-                {slot.name, sa.*slot.serial, sb.*slot.serial,
-                 LikelyCause(slot, sa.*slot.serial, sb.*slot.serial, FromTable(a), FromTable(b))});
+        if (sa.*slot.serial == sb.*slot.serial) {
+            continue;
         }
+        std::optional<std::string> cause;
+        if (a.reading && b.reading && a.serials && b.serials) {
+            cause = CaptureCause(slot, *a.reading, *b.reading);
+        }
+        slots.push_back({slot.name, sa.*slot.serial, sb.*slot.serial,
+                         cause ? *cause
+                               : LikelyCause(slot, sa.*slot.serial, sb.*slot.serial, FromTable(a),
+                                             FromTable(b))});
     }
     // Structures matched by slot, type and handle, in digest order of A, then
     // those only B has.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "business/DigestSlots.h"
+#include "business/FallbackReading.h"
 #include "inspect/FingerprintReport.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
@@ -36,6 +37,13 @@ public:
     // and whether each side's came from a table (else the fallback tools).
     static std::string LikelyCause(const business::DigestSlots::Slot& slot, const std::string& a,
                                    const std::string& b, bool tableA, bool tableB);
+    // The same judged from two fallback captures, which tell more than the
+    // serials: where each report value came from, and the processor's name
+    // apart from its chip identifier. Nothing where they tell no more (or
+    // either gives no serials); LikelyCause then judges.
+    static std::optional<std::string> CaptureCause(const business::DigestSlots::Slot& slot,
+                                                   const business::FallbackReading& a,
+                                                   const business::FallbackReading& b);
 
     bool SameFingerprint() const { return fingerprintA == fingerprintB; }
 

@@ -69,13 +69,15 @@ struct FingerprintReport {
     std::vector<business::ValueOrigin> valueOrigins;
     // The fallback command that left a serial unknown, when one did.
     std::optional<ToolFailure> toolFailure;
-    // On the fallback path, what the tools and the registry gave, as read.
+    // On the fallback path, what the tools and the registry gave, as read:
+    // what a capture holds.
     std::optional<business::FallbackReading> reading;
     // The fingerprint; absent when none could be computed.
     std::optional<std::string> fingerprint;
     // Why the fingerprint is weak, if it is.
     std::vector<Warning> warnings;
-    // The table's snapshot text, when asked for and a table is held.
+    // The snapshot text, when asked for: the table's, or on the fallback path
+    // the capture of what the tools gave (FallbackCapture).
     std::optional<std::string> snapshot;
 };
 

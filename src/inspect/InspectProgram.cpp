@@ -29,15 +29,17 @@ const char* const kHelpText =
     "explains it: the source of the serials, the SMBIOS version, the serial of each\n"
     "structure and each digest slot exactly as it enters the digest, the fingerprint,\n"
     "and warnings when the serials are empty, placeholders or a virtual machine's;\n"
-    "or, when no fingerprint can be computed, why. --diff compares two captures\n"
-    "(snapshot text or --snapshot output, --json reports, dmidecode --dump-bin files\n"
-    "or raw tables; '-' for standard input) and names the likely cause of each\n"
+    "or, when no fingerprint can be computed, why. --snapshot adds the table's\n"
+    "snapshot or, on a Mac without a table, a capture of what the fallback tools gave\n"
+    "(raw serial numbers, for a ticket); --from-snapshot replays either. --diff\n"
+    "compares two captures (--snapshot output, --json reports, dmidecode --dump-bin\n"
+    "files or raw tables; '-' for standard input) and names the likely cause of each\n"
     "difference.\n"
     "\n"
     "Exit status: 0 explained (also with warnings; --diff: same fingerprint),\n"
-    "1 wrong options, 2 input file unreadable or not a table, 3 no fingerprint could\n"
-    "be computed, 4 --diff: the fingerprints differ, 5 standard output could not be\n"
-    "written.\n"
+    "1 wrong options, 2 input file unreadable, not a table or capture, or a capture\n"
+    "of an unknown version, 3 no fingerprint could be computed, 4 --diff: the\n"
+    "fingerprints differ, 5 standard output could not be written.\n"
     "\n";
 
 FingerprintReport FromDmiFile(const std::string& file, bool withSnapshot) {
@@ -93,6 +95,12 @@ int Answer(const Request& request, std::istream& in, std::ostream& out, std::ost
         // An input that cannot be read or used; anything else is no input's fault.
         err << "grellaninspect: " << e.what() << "\n";
         return InspectProgram::kBadInput;
+    }
+    if (request.withSnapshot && !report.snapshot) {
+        // No table, and the fallback failed before it read anything (the
+        // steps say why): no capture, and the status says what it always said.
+        err << "grellaninspect: --snapshot: nothing to capture: no SMBIOS table, and the "
+               "fallback tools gave nothing before they failed\n";
     }
 
     if (request.json) {
@@ -166,7 +174,7 @@ FingerprintReport InspectProgram::ExplainMachine(bool withSnapshot) {
         return ReportBuilder::OfTable(*computation.table, *computation.serials, name.description,
                                       name.key, StepText::Steps(computation), withSnapshot);
     }
-    return ReportBuilder::OfFallback(computation, name.description, name.key, {});
+    return ReportBuilder::OfFallback(computation, name.description, name.key, {}, withSnapshot);
 }
 
 int InspectProgram::Run(int argc, const char* const* argv, std::istream& in, std::ostream& out,

@@ -4,7 +4,9 @@
 
 #include "business/DigestSlots.h"
 #include "business/HwHashCalculator.h"
+#include "common/Base64Coder.h"
 #include "inspect/BadInput.h"
+#include "inspect/FallbackCapture.h"
 
 namespace tirsel::kvl::agent::driver::inspect {
 
@@ -88,6 +90,11 @@ FingerprintReport FromJson(const Json& json, const std::string& name) {
     }
     if (json.contains("snapshot")) {
         report.snapshot = json.at("snapshot").get<std::string>();
+        // A fallback report's snapshot is the capture of what it read.
+        const std::vector<unsigned char> record = common::Base64Coder::Decode(*report.snapshot);
+        if (FallbackCapture::IsCapture(record)) {
+            report.reading = FallbackCapture::Read(record, name).reading;
+        }
     }
     return report;
 }

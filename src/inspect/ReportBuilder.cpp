@@ -85,7 +85,7 @@ FingerprintReport ReportBuilder::OfTable(const SmBios& table, business::Hardware
 
 FingerprintReport ReportBuilder::OfFallback(const business::SerialComputation& computation,
                                             std::string source, std::string sourceKey,
-                                            std::vector<std::string> steps) {
+                                            std::vector<std::string> steps, bool withSnapshot) {
     FingerprintReport report;
     report.source = std::move(source);
     report.sourceKey = std::move(sourceKey);
@@ -104,7 +104,37 @@ FingerprintReport ReportBuilder::OfFallback(const business::SerialComputation& c
         report.fingerprint = HwHashCalculator::HashText(*report.serials);
         AddWarnings(report);
     }
+    if (withSnapshot && !computation.reading.Empty()) {
+        report.snapshot = CaptureOf(report).Text();
+    }
     return report;
+}
+
+FingerprintReport ReportBuilder::OfCapture(const FallbackCapture& capture, std::string source,
+                                           std::string sourceKey, std::vector<std::string> steps) {
+    if (!capture.failureStep) {
+        return OfFallback(business::SerialComputation::OfReading(capture.reading),
+                          std::move(source), std::move(sourceKey), std::move(steps), false);
+    }
+    FingerprintReport report;
+    report.source = std::move(source);
+    report.sourceKey = std::move(sourceKey);
+    report.steps = std::move(steps);
+    report.steps.push_back(*capture.failureStep);
+    report.toolFailure = capture.toolFailure;
+    report.reading = capture.reading;
+    return report;
+}
+
+FallbackCapture ReportBuilder::CaptureOf(const FingerprintReport& report) {
+    FallbackCapture capture;
+    capture.reading = report.reading.value_or(business::FallbackReading());
+    if (!report.serials && !report.steps.empty()) {
+        // A computation without serials ends with the step that says why.
+        capture.failureStep = report.steps.back();
+        capture.toolFailure = report.toolFailure;
+    }
+    return capture;
 }
 
 FingerprintReport ReportBuilder::OfHeldBytes(std::vector<unsigned char> heldBytes,

@@ -5,6 +5,7 @@
 
 #include "business/HardwareSerials.h"
 #include "business/SerialComputation.h"
+#include "inspect/FallbackCapture.h"
 #include "inspect/FingerprintReport.h"
 #include "smbios/SmBios.h"
 
@@ -28,10 +29,17 @@ public:
     // After `steps` (what came before it): the steps of a fallback
     // computation (of this machine, or of a replayed reading), its serials,
     // where each value came from, and why there are none when there are
-    // none.
+    // none; its capture as the snapshot when `withSnapshot` and it read
+    // anything.
     static FingerprintReport OfFallback(const business::SerialComputation& computation,
                                         std::string source, std::string sourceKey,
-                                        std::vector<std::string> steps);
+                                        std::vector<std::string> steps, bool withSnapshot);
+    // The same for a capture: its reading computed again or, where the
+    // computation it was taken from gave no fingerprint, why, as it was told.
+    static FingerprintReport OfCapture(const FallbackCapture& capture, std::string source,
+                                       std::string sourceKey, std::vector<std::string> steps);
+    // The capture of a fallback report's reading, with the failure it tells of.
+    static FallbackCapture CaptureOf(const FingerprintReport& report);
     // The warnings of a report that has serials and a fingerprint.
     static void AddWarnings(FingerprintReport& report);
 };

@@ -28,6 +28,8 @@ public:
     };
 
     static Name Source(smbios::SerialSource source);
+    // The source key of a report replayed from a fallback capture.
+    static constexpr const char* kCaptureKey = "fallback-capture";
     // Where a value of system_profiler's report came from ("the label was
     // missing: from the registry (IOPlatformSerialNumber)").
     static Name Value(business::ValueSource source);

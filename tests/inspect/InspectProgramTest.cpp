@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
                      2, "no smbios_entry_point beside it"},
         BadInputCase{"SnapshotSavedAsUtf16", "--from-snapshot", std::string("\xFF\xFEQ\0U\0", 6), 2,
                      "save it as UTF-8"},
+        // Base64 of "GRFB" and version 2; of version 1 with a field of 5
+        // bytes that holds 2; of one with a field of tag 7.
+        BadInputCase{"CaptureOfAnotherVersion", "--from-snapshot", "snapshot:\nR1JGQgI=\n", 2,
+                     "of version 2; this grellaninspect reads version 1"},
+        BadInputCase{"CutCapture", "--diff /dev/fd/0 /dev/null <", "R1JGQgEBBQAAAGFi", 2,
+                     "was cut on the way"},
+        BadInputCase{"CaptureFieldUnknown", "--from-snapshot", "R1JGQgEHAAAAAA==", 2,
+                     "tag 7, which version 1 does not have"},
         BadInputCase{"UnknownOption", "--frobnicate", "", 1, "unrecognised option"},
         BadInputCase{"BothSources", "--from-dmi x --from-snapshot", "", 1, "exclude each other"}),
     grellan::testing::CaseName());
@@ -277,35 +286,140 @@ TEST_F(InspectMachine, NoSourceAtAllSaysWhyStepByStep) {
     EXPECT_NE(out.find("fingerprint: none"), std::string::npos);
     const nlohmann::json json = Json(RunTestBuild(noTools, "grellaninspect' --json 2>/dev/null"));
     EXPECT_EQ(json["tool_failure"]["reason"], reason);
+    // The tools gave nothing before they failed: nothing to capture, and it says so.
+    const ProcessResult snapshot =
+        RunTestBuild(noTools, "grellaninspect' --snapshot 2>&1 >/dev/null");
+    EXPECT_EQ(snapshot.status, 3);
+    EXPECT_NE(snapshot.output.find("--snapshot: nothing to capture"), std::string::npos)
+        << snapshot.output;
     const ProcessResult probe = RunTestBuild(noTools, "grellanprobe' 2>/dev/null");
     EXPECT_EQ(probe.output, "unable to compute hardware hash!\n");
 }
 
-// Two Macs' reports, or one Mac's before and after its serial changed: the
-// one report line fills two slots, and the diff says so.
+// Two Macs' reports or captures, or one Mac's before and after its serial
+// changed: the one report line fills two slots, and the diff says so.
 TEST_F(InspectMachine, DiffOfTwoFallbackReportsNamesTheMachineSerialSlots) {
-    FakeMacTools::Machine other;
-    other.serial = "C02YL1BBKHJ6";
-    const TempDir dir;
-    const auto report = [&](const FakeMacTools::Machine& machine, const std::string& name) {
-        const FakeMacTools tools(machine);
-        return dir.Write(
-            name,
-            RunTestBuild(tools.Directory() + ":/usr/bin:/bin", "grellaninspect' --json").output);
-    };
-    const std::string a = report(FakeMacTools::Machine{}, "a.json");
-    const std::string b = report(other, "b.json");
-    const ProcessResult diff = RunShell(Inspect("--diff '" + a + "' '" + b + "'"));
-    EXPECT_EQ(diff.status, 4);
-    for (const std::string slot : {"chassis", "system"}) {
-        EXPECT_NE(diff.output.find("slot " + slot +
-                                   " differs: \"C02XK0AAJGH5\" -> \"C02YL1BBKHJ6\"\n"
-                                   "  likely cause: another machine serial (one report line"),
-                  std::string::npos)
-            << diff.output;
+    for (const std::string options : {"--json", "--snapshot", "--json --snapshot"}) {
+        SCOPED_TRACE(options);
+        FakeMacTools::Machine other;
+        other.serial = "C02YL1BBKHJ6";
+        const TempDir dir;
+        const auto report = [&](const FakeMacTools::Machine& machine, const std::string& name) {
+            const FakeMacTools tools(machine);
+            return dir.Write(name, RunTestBuild(tools.Directory() + ":/usr/bin:/bin",
+                                                "grellaninspect' " + options)
+                                       .output);
+        };
+        const std::string a = report(FakeMacTools::Machine{}, "a");
+        const std::string b = report(other, "b");
+        const ProcessResult diff = RunShell(Inspect("--diff '" + a + "' '" + b + "'"));
+        EXPECT_EQ(diff.status, 4);
+        for (const std::string slot : {"chassis", "system"}) {
+            EXPECT_NE(diff.output.find("slot " + slot +
+                                       " differs: \"C02XK0AAJGH5\" -> \"C02YL1BBKHJ6\"\n"
+                                       "  likely cause: another machine serial (one report line"),
+                      std::string::npos)
+                << diff.output;
+        }
+        EXPECT_EQ(diff.output.find("slot processor"), std::string::npos) << diff.output;
     }
-    EXPECT_EQ(diff.output.find("slot processor"), std::string::npos) << diff.output;
 }
+
+// A text report split into its steps and the rest of its explanation (the
+// values' sources, serials, fingerprint, warnings), without its source and
+// snapshot.
+struct Explained {
+    std::vector<std::string> steps;
+    std::string rest;
+};
+
+Explained Explain(const std::string& report) {
+    Explained explained;
+    std::istringstream lines(report);
+    bool snapshot = false;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t dot = line.find(". ");
+        if (snapshot || line.rfind("source:", 0) == 0 || line == "steps:") {
+            continue;
+        }
+        if (line == "snapshot:") {
+            snapshot = true;
+        } else if (line.rfind("  ", 0) == 0 && dot != std::string::npos &&
+                   line.find_first_not_of(" 0123456789") == dot) {
+            explained.steps.push_back(line.substr(dot + 2));
+        } else {
+            explained.rest += line + "\n";
+        }
+    }
+    return explained;
+}
+
+// The fallback on machines whose tools print real reports (and one whose
+// registry dump fails): --snapshot prints a capture of what the computation
+// read; --from-snapshot replays it into the same fingerprint, or the same
+// lack of one, and the same explanation, whose steps end as the machine's do.
+struct CaptureCase {
+    const char* name;
+    std::string report;       // the fake system_profiler's; empty for FakeMacTools' own
+    const char* ioreg;        // the fake ioreg's script; empty for FakeMacTools' own
+    const char* environment;  // the stand-ins' values (off Apple)
+    int status;
+};
+
+std::string RealReport(const char* file) {
+    return grellan::testing::ReadFile(grellan::testing::TestDataPath(file));
+}
+
+class InspectCapture : public InspectMachine, public ::testing::WithParamInterface<CaptureCase> {};
+
+TEST_P(InspectCapture, ReplaysAsOnTheMachine) {
+    const CaptureCase& c = GetParam();
+#ifdef __APPLE__
+    if (*c.environment != '\0') {
+        GTEST_SKIP() << "the real registry and sysctl answer on a Mac";
+    }
+#endif
+    FakeMacTools::Machine machine;
+    machine.report = c.report;
+    const FakeMacTools tools(machine);
+    if (*c.ioreg != '\0') {
+        tools.SetScript("ioreg", c.ioreg);
+    }
+    const ProcessResult onMachine = RunTestBuild(tools.Directory() + ":/usr/bin:/bin",
+                                                 "grellaninspect' --snapshot", c.environment);
+    ASSERT_EQ(onMachine.status, c.status) << onMachine.output;
+    const TempDir dir;
+    const std::string capture = dir.Write("capture", onMachine.output);
+    const ProcessResult replayed = RunShell(Inspect("--from-snapshot '" + capture + "'"));
+    EXPECT_EQ(replayed.status, c.status) << replayed.output;
+    const Explained machineSide = Explain(onMachine.output);
+    const Explained replaySide = Explain(replayed.output);
+    EXPECT_EQ(replaySide.rest, machineSide.rest);
+    ASSERT_FALSE(replaySide.steps.empty());
+    EXPECT_EQ(replaySide.steps[0], "fallback capture from " + capture);
+    ASSERT_LT(replaySide.steps.size(), machineSide.steps.size());
+    EXPECT_TRUE(std::equal(replaySide.steps.begin() + 1, replaySide.steps.end(),
+                           machineSide.steps.end() - (replaySide.steps.size() - 1)))
+        << replayed.output;
+    const nlohmann::json json = Json(RunShell(Inspect("--json --from-snapshot '" + capture + "'")));
+    EXPECT_EQ(json["source"], "fallback-capture");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, InspectCapture,
+    ::testing::Values(
+        CaptureCase{"IntelReport", "", "", "", 0},
+        CaptureCase{"AppleM1ProReport",
+                    RealReport("system_profiler/apple-m1-pro-macbookpro18-3.txt"), "", "", 0},
+        CaptureCase{"AppleM3ReportAndBoard", RealReport("system_profiler/apple-m3-mac15-12.txt"),
+                    "", "GRELLAN_TEST_BOARD_SERIAL=C02145600G8Q0PYAB", 0},
+        CaptureCase{"JapaneseReportFromLabelFreeValues",
+                    "ハードウェア:\n\n      チップ: Apple M1\n      シリアル番号（システム）: X1\n",
+                    "", "GRELLAN_TEST_PLATFORM_SERIAL=X1 GRELLAN_TEST_CPU_BRAND='Apple M1'", 0},
+        // The report commands end first; the capture holds their lines and why
+        // there is no fingerprint.
+        CaptureCase{"RegistryDumpFails", "", "sleep 0.3; exit 3", "", 3}),
+    grellan::testing::CaseName());
 
 TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
     const std::string examples = std::string(GRELLAN_SOURCE_DIR) + "/examples";

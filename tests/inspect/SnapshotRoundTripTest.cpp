@@ -6,21 +6,38 @@
 #include <vector>
 
 #include "CaseName.h"
+#include "FakeMacTools.h"
 #include "Inspector.h"
+#include "MemoryImage.h"
 #include "RealCaptures.h"
 #include "TempDir.h"
 
 namespace {
 
+using grellan::testing::FakeMacTools;
 using grellan::testing::InspectCommand;
 using grellan::testing::ProcessResult;
 using grellan::testing::ReadFile;
 using grellan::testing::RunShell;
 using grellan::testing::TempDir;
 
+// The capture the test build of the inspector prints on the fallback path
+// (a blank memory image: no table) when system_profiler prints `report`.
+std::string FallbackCapture(const TempDir& dir, const std::string& report) {
+    FakeMacTools::Machine machine;
+    machine.report = report;
+    const FakeMacTools tools(machine);
+    const ProcessResult printed =
+        RunShell("GRELLAN_TEST_SEARCH_PATH='" + tools.Directory() + ":/usr/bin:/bin' " +
+                 "GRELLAN_TEST_MEMORY_DEVICE='" + grellan::testing::MemoryImage().Save(dir) +
+                 "' '" + GRELLAN_BUILD_DIR + "/testpath/grellaninspect' --snapshot");
+    return printed.output;
+}
+
 // What the inspector is asked to print a snapshot of: every example and
 // every real capture (a table it cannot read through its 64-bit entry point
-// from a snapshot of that table instead).
+// from a snapshot of that table instead), and the fallback's captures over
+// the real reports and the hand-written Intel one.
 std::vector<std::string> Sources(const TempDir& dir) {
     std::vector<std::string> sources;
     const std::string examples = std::string(GRELLAN_SOURCE_DIR) + "/examples";
@@ -37,6 +54,15 @@ std::vector<std::string> Sources(const TempDir& dir) {
                                               grellan::testing::SnapshotOfSm3Dump(dump)) +
                                     "'"
                               : "--from-dmi '" + file + "'");
+    }
+    std::vector<std::string> reports = {std::string()};  // FakeMacTools' own, an Intel Mac's
+    for (const std::string& file : grellan::testing::RealReportFiles()) {
+        reports.push_back(ReadFile(file));
+    }
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const std::string name = "capture-" + std::to_string(i);
+        sources.push_back("--from-snapshot '" + dir.Write(name, FallbackCapture(dir, reports[i])) +
+                          "'");
     }
     return sources;
 }

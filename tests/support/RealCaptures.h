@@ -1,8 +1,9 @@
 #pragma once
 
-// The real SMBIOS tables the tests read: dmidecode --dump-bin files captured
-// from real machines, listed with their sources beside them. Every test takes
-// them from here, so they are found in one place.
+// The real captures the tests read: dmidecode --dump-bin files of real
+// machines' SMBIOS tables and Apple-silicon Macs' system_profiler reports,
+// listed with their sources beside them. Every test takes them from here, so
+// they are found in one place.
 
 #include <algorithm>
 #include <cstddef>
@@ -19,17 +20,28 @@ inline std::string RealTableDirectory() {
     return TestDataPath("smbios");
 }
 
-// The captures' paths in name order.
-inline std::vector<std::string> RealTableFiles() {
+// The paths of the files in `directory` whose names end in `extension`, in
+// name order.
+inline std::vector<std::string> FilesIn(const std::string& directory, const char* extension) {
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(RealTableDirectory(), error)) {
-        if (entry.path().extension() == ".bin") {
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        if (entry.path().extension() == extension) {
             files.push_back(entry.path().string());
         }
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// The tables' paths in name order.
+inline std::vector<std::string> RealTableFiles() {
+    return FilesIn(RealTableDirectory(), ".bin");
+}
+
+// The system_profiler SPHardwareDataType reports' paths in name order.
+inline std::vector<std::string> RealReportFiles() {
+    return FilesIn(TestDataPath("system_profiler"), ".txt");
 }
 
 // The snapshot text of a dump-bin file with a 64-bit "_SM3_" entry point,

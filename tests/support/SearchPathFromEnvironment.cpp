@@ -11,10 +11,13 @@
 // with an SMBIOS table takes the fallback path. Off Apple it also fills the
 // stand-ins from GRELLAN_TEST_PLATFORM_SERIAL (the IOPlatformSerialNumber of
 // IOPlatformExpertDevice) and GRELLAN_TEST_CPU_BRAND (machdep.cpu.brand_string),
-// the values that stand in for a report's missing labels. The shipped library
+// the values that stand in for a report's missing labels, and from
+// GRELLAN_TEST_BOARD_SERIAL (mlb-serial-number, as a Mac holds it: the serial
+// and zero bytes after it). The shipped library
 // links the fixed settings and has no such hook.
 #include <chrono>
 #include <cstdlib>
+#include <string>
 
 #include "CommandSettingsOverride.h"
 #include "FirmwarePathsOverride.h"
@@ -56,6 +59,10 @@ struct InstallFromEnvironment {
         }
         if (const char* brand = std::getenv("GRELLAN_TEST_CPU_BRAND")) {
             platform::standin::SetSysctlString("machdep.cpu.brand_string", brand);
+        }
+        if (const char* board = std::getenv("GRELLAN_TEST_BOARD_SERIAL")) {
+            platform::standin::SetDataProperty("IOPlatformExpertDevice", "mlb-serial-number",
+                                               std::string(board) + std::string(4, '\0'));
         }
 #endif
     }
