@@ -246,7 +246,7 @@ Step Spawn(const std::string& shell, const std::string& command,
 
 ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
                            const std::vector<std::string>& environment) {
-    const Step failed = Spawn(shell, command, environment, output, status, pid);
+    Step failed = Spawn(shell, command, environment, output, status, pid);
     if (failed) {
         output.Close();
         status.Close();
