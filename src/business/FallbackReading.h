@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "business/ReportLine.h"
+
 namespace tirsel::kvl::agent::driver::business {
 
 // What the fallback computation read, kept as it was read: the parts of the
@@ -28,6 +30,21 @@ struct FallbackReading {
     // The mlb-serial-number data of IOPlatformExpertDevice, whole; absent
     // where the registry has no such data object.
     std::optional<std::string> boardData;
+
+    // The labelled lines of `label`'s command, and the value read in their
+    // place where they are empty.
+    std::optional<std::string>& Lines(ReportLine::Label label) {
+        return label == ReportLine::Label::MachineSerial ? serialLines : processorLines;
+    }
+    const std::optional<std::string>& Lines(ReportLine::Label label) const {
+        return label == ReportLine::Label::MachineSerial ? serialLines : processorLines;
+    }
+    std::optional<std::string>& LabelFree(ReportLine::Label label) {
+        return label == ReportLine::Label::MachineSerial ? platformSerial : brandString;
+    }
+    const std::optional<std::string>& LabelFree(ReportLine::Label label) const {
+        return label == ReportLine::Label::MachineSerial ? platformSerial : brandString;
+    }
 
     // Whether nothing at all was read.
     bool Empty() const {

@@ -12,17 +12,11 @@ namespace {
 
 using Label = ReportLine::Label;
 
-// The reading's labelled lines of `label` (none read counts as none found)
-// and the value that may stand in for them.
+// The reading's labelled lines of `label`; none read counts as none found.
 const std::string& LinesOf(const FallbackReading& reading, Label label) {
     static const std::string kNone;
-    const std::optional<std::string>& lines =
-        label == Label::MachineSerial ? reading.serialLines : reading.processorLines;
+    const std::optional<std::string>& lines = reading.Lines(label);
     return lines ? *lines : kNone;
-}
-
-const std::optional<std::string>& LabelFreeOf(const FallbackReading& reading, Label label) {
-    return label == Label::MachineSerial ? reading.platformSerial : reading.brandString;
 }
 
 [[noreturn]] void ThrowMissing(Label label) {
@@ -37,7 +31,7 @@ const std::optional<std::string>& LabelFreeOf(const FallbackReading& reading, La
 
 ReportLine::Value ReportValue(const FallbackReading& reading, Label label) {
     std::optional<ReportLine::Value> value =
-        ReportLine::Pick(LinesOf(reading, label), LabelFreeOf(reading, label), label);
+        ReportLine::Pick(LinesOf(reading, label), reading.LabelFree(label), label);
     if (!value) {
         ThrowMissing(label);
     }
@@ -55,7 +49,7 @@ FallbackStep Finding(FallbackStep::Kind kind) {
 void FallbackSerials::RequireValue(const FallbackReading& reading, Label label) {
     // A labelled line gives a value, whatever it holds.
     if (LinesOf(reading, label).empty() &&
-        !ReportLine::Pick(std::string(), LabelFreeOf(reading, label), label)) {
+        !ReportLine::Pick(std::string(), reading.LabelFree(label), label)) {
         ThrowMissing(label);
     }
 }

@@ -94,27 +94,21 @@ const std::array<FallbackCommand, kFallbackCount> kFallbackCommands = {
 // the value of a source without a label instead. Throws what the parser
 // throws, and CommandFailed where a report value has no source at all.
 void Read(FallbackCommand command, std::string output, FallbackReading& reading) {
-    switch (command) {
-        case FallbackCommand::ProcessorName:
-            reading.processorLines =
-                ReportLine::LabelledLines(output, ReportLine::Label::ProcessorName);
-            if (reading.processorLines->empty()) {
-                reading.brandString = LabelFreeValues::BrandString();
-            }
-            FallbackSerials::RequireValue(reading, ReportLine::Label::ProcessorName);
-            break;
-        case FallbackCommand::RegistryDump:
-            reading.chipId = ChipIdText(std::move(output));
-            break;
-        case FallbackCommand::MachineSerial:
-            reading.serialLines =
-                ReportLine::LabelledLines(output, ReportLine::Label::MachineSerial);
-            if (reading.serialLines->empty()) {
-                reading.platformSerial = LabelFreeValues::PlatformSerial();
-            }
-            FallbackSerials::RequireValue(reading, ReportLine::Label::MachineSerial);
-            break;
+    if (command == FallbackCommand::RegistryDump) {
+        reading.chipId = ChipIdText(std::move(output));
+        return;
     }
+    const ReportLine::Label label = command == FallbackCommand::MachineSerial
+                                        ? ReportLine::Label::MachineSerial
+                                        : ReportLine::Label::ProcessorName;
+    std::optional<std::string>& lines = reading.Lines(label);
+    lines = ReportLine::LabelledLines(output, label);
+    if (lines->empty()) {
+        reading.LabelFree(label) = label == ReportLine::Label::MachineSerial
+                                       ? LabelFreeValues::PlatformSerial()
+                                       : LabelFreeValues::BrandString();
+    }
+    FallbackSerials::RequireValue(reading, label);
 }
 
 // `command` run on its own, read into a reading of its own.
