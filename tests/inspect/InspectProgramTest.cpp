@@ -429,6 +429,13 @@ TEST(InspectExamples, CheckedInSnapshotsStillGiveTheirFingerprints) {
         Inspect("--json --from-snapshot '" + examples + "/smbios-2.8-two-cpus.snapshot'")));
     EXPECT_EQ(v22["fingerprint"], ReferenceMd5("CHS-22-0001SYS-22-0001MB-22-0001"));
     EXPECT_EQ(v28["fingerprint"], ReferenceMd5("CHS-28-0002SYS-28-0002MB-28-0002CPU-28-ACPU-28-B"));
+    // A capture of version 1 replays as it did when it was taken: the
+    // unique-chip-id's bytes 1E 2D 01 41 5A 33 00 00 give "-AZ3", and the
+    // board data ends at its first zero byte.
+    const nlohmann::json m2 = Json(
+        RunShell(Inspect("--json --from-snapshot '" + examples + "/fallback-apple-m2.snapshot'")));
+    EXPECT_EQ(m2["fingerprint"],
+              ReferenceMd5("EXAMPLE0M201EXAMPLE0M201EXAMPLEBOARD0M201Apple M2 -AZ3"));
 }
 
 TEST(InspectJson, SlotsAreThePlainDigestInput) {
