@@ -145,7 +145,13 @@ INSTANTIATE_TEST_SUITE_P(
         RoadCase{"ProbeWithGrepOptions",
                  "GREP_OPTIONS=-n " + kWithoutTable + Quote(TestBuild("grellanprobe")), "", true},
         RoadCase{"CHostWithHostileEnvironment",
-                 "GREP_OPTIONS=-v POSIXLY_CORRECT=1 CDPATH=/ " + Host("plain", true), "", true}),
+                 "GREP_OPTIONS=-v POSIXLY_CORRECT=1 CDPATH=/ " + Host("plain", true), "", true},
+        // What the tools and the registry gave this Mac, captured and replayed
+        // elsewhere: the real report, registry dump and mlb-serial-number.
+        RoadCase{"CaptureReplayed",
+                 kWithoutTable + Quote(TestBuild("grellaninspect")) + " --snapshot | " +
+                     Quote(Bin("grellaninspect")) + " --from-snapshot -",
+                 "fingerprint: ", true}),
     grellan::testing::CaseName());
 
 // The shipped inspector names the registry's table on an Intel Mac and the
