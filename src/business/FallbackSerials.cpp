@@ -12,11 +12,12 @@ namespace {
 
 using Label = ReportLine::Label;
 
-// The reading's labelled lines of `label`; none read counts as none found.
-const std::string& LinesOf(const FallbackReading& reading, Label label) {
-    static const std::string kNone;
+// The reading's labelled lines of `label`, or `none` where none were read:
+// that counts as none found. (No static empty string: the library keeps no
+// state of its own.)
+const std::string& LinesOf(const FallbackReading& reading, Label label, const std::string& none) {
     const std::optional<std::string>& lines = reading.Lines(label);
-    return lines ? *lines : kNone;
+    return lines ? *lines : none;
 }
 
 [[noreturn]] void ThrowMissing(Label label) {
@@ -30,8 +31,9 @@ const std::string& LinesOf(const FallbackReading& reading, Label label) {
 }
 
 ReportLine::Value ReportValue(const FallbackReading& reading, Label label) {
+    const std::string none;
     std::optional<ReportLine::Value> value =
-        ReportLine::Pick(LinesOf(reading, label), reading.LabelFree(label), label);
+        ReportLine::Pick(LinesOf(reading, label, none), reading.LabelFree(label), label);
     if (!value) {
         ThrowMissing(label);
     }
@@ -48,8 +50,9 @@ FallbackStep Finding(FallbackStep::Kind kind) {
 
 void FallbackSerials::RequireValue(const FallbackReading& reading, Label label) {
     // A labelled line gives a value, whatever it holds.
-    if (LinesOf(reading, label).empty() &&
-        !ReportLine::Pick(std::string(), reading.LabelFree(label), label)) {
+    const std::string none;
+    if (LinesOf(reading, label, none).empty() &&
+        !ReportLine::Pick(none, reading.LabelFree(label), label)) {
         ThrowMissing(label);
     }
 }
