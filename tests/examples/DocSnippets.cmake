@@ -4,7 +4,8 @@
 #   <!-- snippet: examples/go/main.go -->
 # and must be whole lines of that file, as they are there. Fails, naming the
 # block, when a block has no such line, names a file that is not there, or no
-# longer matches its file; and when the README quotes no longer each example.
+# longer matches its file; and when the README no longer quotes each example
+# host.
 #
 #   cmake -DROOT=<source dir> -P DocSnippets.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -17,34 +18,43 @@ set(required_in_readme examples/host/host.c examples/python/grellan_host.py exam
 set(failures "")
 set(quoted_by_readme "")
 
+# Cuts the text in `var` at the first `separator`: what comes before it goes
+# to `head_var`, what comes after it stays in `var`; `found_var` says whether
+# there was one (without one, nothing changes).
+function(cut var separator head_var found_var)
+  string(FIND "${${var}}" "${separator}" at)
+  if(at EQUAL -1)
+    set(${found_var} FALSE PARENT_SCOPE)
+    return()
+  endif()
+  string(SUBSTRING "${${var}}" 0 ${at} head)
+  string(LENGTH "${separator}" length)
+  math(EXPR after "${at} + ${length}")
+  string(SUBSTRING "${${var}}" ${after} -1 tail)
+  set(${head_var} "${head}" PARENT_SCOPE)
+  set(${var} "${tail}" PARENT_SCOPE)
+  set(${found_var} TRUE PARENT_SCOPE)
+endfunction()
+
 # Checks every fenced block of one Markdown file.
 function(check_markdown doc)
   file(READ "${ROOT}/${doc}" text)
   set(rest "\n${text}")
   while(TRUE)
-    string(FIND "${rest}" "\n```" open)
-    if(open EQUAL -1)
+    cut(rest "\n```" before opened)
+    if(NOT opened)
       break()
     endif()
-    string(SUBSTRING "${rest}" 0 ${open} before)
-    math(EXPR lang_start "${open} + 4")
-    string(SUBSTRING "${rest}" ${lang_start} -1 rest)
-    string(FIND "${rest}" "\n" lang_end)
-    string(SUBSTRING "${rest}" 0 ${lang_end} lang)
-    math(EXPR body_start "${lang_end} + 1")
-    string(SUBSTRING "${rest}" ${body_start} -1 rest)
-    string(FIND "${rest}" "\n```" close)
-    if(close EQUAL -1)
+    cut(rest "\n" lang ignored)
+    cut(rest "\n```" body closed)
+    if(NOT closed)
       list(APPEND failures "${doc}: a \`\`\`${lang} block is never closed")
       break()
     endif()
-    string(SUBSTRING "${rest}" 0 ${close} body)
-    math(EXPR after "${close} + 4")
-    string(SUBSTRING "${rest}" ${after} -1 rest)
 
     # The first line of the block names it in messages.
-    string(FIND "${body}" "\n" first_end)
-    string(SUBSTRING "${body}" 0 ${first_end} first_line)
+    set(lines "${body}")
+    cut(lines "\n" first_line ignored)
     string(REPLACE ";" "," first_line "${first_line}")
     set(block "${doc}: the ${lang} block \"${first_line}\"")
     string(REGEX MATCH "<!-- snippet: ([^ ]+) -->$" marker "${before}")
