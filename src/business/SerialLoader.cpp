@@ -11,8 +11,8 @@
 
 #include "business/CommandFailed.h"
 #include "common/Base64Coder.h"
-#include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
+#include "common/plist/MacXMLToJSONParser.h"
 #include "platform/CommandRunner.h"
 #include "platform/CommandSettings.h"
 #include "platform/RegistryService.h"

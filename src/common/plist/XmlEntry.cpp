@@ -1,6 +1,6 @@
-#include "common/XmlEntry.h"
+#include "common/plist/XmlEntry.h"
 
-#include "common/PropertyTrees.h"
+#include "common/plist/PropertyTrees.h"
 
 namespace tirsel::kvl::agent::driver::common {
 

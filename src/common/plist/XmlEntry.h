@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/XmlReader.h"
+#include "common/plist/XmlReader.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
