@@ -40,6 +40,13 @@ private:
 
     XmlEntry(XmlReader& reader, const XmlReader::Piece& piece);
 
+    // The one loop over the content of the document or an element: hands
+    // `visit` each piece in order, passing over what the previous piece opened
+    // and was left unread, until `visit` returns true (then true) or the
+    // content ends (then false, and the entry is read).
+    template <class Visit>
+    bool ReadContent(Visit visit);
+
     XmlReader* reader = nullptr;
     std::string_view name;             // an element's or attribute's name
     std::string_view text;             // a comment, an attribute's value as written
