@@ -11,8 +11,8 @@
 
 #include "business/CommandFailed.h"
 #include "common/Base64Coder.h"
-#include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
+#include "common/plist/MacXMLToJSONParser.h"
 #include "platform/CommandRunner.h"
 #include "platform/CommandSettings.h"
 #include "platform/RegistryService.h"
@@ -128,7 +128,7 @@ void TakeOutput(Gives gives, std::string output, SerialLoader::CommandSerials& s
 
 }  // namespace
 
-// The command comes by value: that is the interface hosts of this class know.
+// The command comes by value, as callers of ProcessComand have always passed it.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
     return SecondField(OutputOrThrow(command));
@@ -150,12 +150,9 @@ std::string SerialLoader::SecondField(const std::string& output) {
 }
 
 std::string SerialLoader::GetSystemSerial() {
-    return GetMachineSerial().text;
-}
-
-ReportLine::Value SerialLoader::GetMachineSerial() {
     return ReportLine::Pick(kMachineSerialCommand, OutputOrThrow(kMachineSerialCommand),
-                            ReportLine::Label::MachineSerial);
+                            ReportLine::Label::MachineSerial)
+        .text;
 }
 
 std::string SerialLoader::GetChassisSerial() {
@@ -163,19 +160,13 @@ std::string SerialLoader::GetChassisSerial() {
 }
 
 std::string SerialLoader::GetProcessorSerial() {
-    return GetProcessorSerialParts().Serial();
-}
-
-SerialLoader::ProcessorSerial SerialLoader::GetProcessorSerialParts() {
     ProcessorSerial serial;
-    ReportLine::Value name =
-        ReportLine::Pick(kProcessorNameCommand, OutputOrThrow(kProcessorNameCommand),
-                         ReportLine::Label::ProcessorName);
-    serial.name = std::move(name.text);
-    serial.nameSource = name.source;
+    serial.name = ReportLine::Pick(kProcessorNameCommand, OutputOrThrow(kProcessorNameCommand),
+                                   ReportLine::Label::ProcessorName)
+                      .text;
     // Without a chip identifier the processor serial is the name and a blank.
     serial.chip = ChipIdentifier(OutputOrThrow(kRegistryDumpCommand));
-    return serial;
+    return serial.Serial();
 }
 
 SerialLoader::CommandSerials SerialLoader::RunCommandsTogether(std::vector<std::string>& steps) {

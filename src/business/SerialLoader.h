@@ -38,30 +38,36 @@ public:
     // each command's outcome, in the order the serials are loaded, either way.
     CommandSerials RunCommandsTogether(std::vector<std::string>& steps);
 
-    // The getters below run their commands one by one, each on its own: the
-    // class's published interface. The fingerprint takes RunCommandsTogether.
-    // The processor serial as one text; the parts also tell whether any was
-    // found.
+    // One slot's serial each, its commands run one after the other; each
+    // throws as RunCommandsTogether does. The fingerprint calls
+    // GetBaseBoardSerial; for the other three slots it takes
+    // RunCommandsTogether, which runs the same commands at once and gives the
+    // same texts. These three read a single slot on its own.
+
+    // The processor name, a blank, and the printable runs of the decoded
+    // "unique-chip-id" of the registry dump.
     std::string GetProcessorSerial();
-    ProcessorSerial GetProcessorSerialParts();
+    // The chassis slot's serial: the machine serial, from a run of its own.
     std::string GetChassisSerial();
+    // The machine serial (ReportLine::Pick: the English-labelled line, else
+    // the registry's IOPlatformSerialNumber).
     std::string GetSystemSerial();
-    // The machine serial, for the chassis and the system slot alike, and
-    // where it came from (ReportLine::Pick): each call runs its command.
-    ReportLine::Value GetMachineSerial();
+    // The "mlb-serial-number" of the IOPlatformExpertDevice registry service,
+    // up to its first zero byte; empty without one.
     std::string GetBaseBoardSerial();
 
     // Field 1 (between the first and second colon) of the command's output,
     // trimmed at both ends; empty without a colon. Throws CommandFailed when
     // the command gives no usable answer (not run to its end, exit status 2
     // or more, or grep's "no match" after the watched system_profiler
-    // failed), as GetProcessorSerial does for the registry dump: no serial is
-    // better than a wrong one. The class's published interface: the two
-    // report values of the fingerprint go through ReportLine::Pick, which
-    // takes this field from the lines with the English label only.
+    // failed): no serial is better than a wrong one. For reading one field
+    // of a tool's report the way the library reads it (the Mac checks
+    // compare report fields with the registry's values through it); the
+    // fingerprint's own two report values go through ReportLine::Pick.
     std::string ProcessComand(std::string command);
 
-    // The field logic of ProcessComand over a command's output.
+    // The field logic of ProcessComand over a command's output; ReportLine
+    // reads the labelled lines through it.
     static std::string SecondField(const std::string& output);
 };
 

@@ -266,8 +266,8 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
                            const std::vector<std::string>& environment) {
     const Step failed = Spawn(shell, command, environment, output, status, pid);
     if (failed) {
-        output.Close();
-        status.Close();
+        output.Reset();
+        status.Reset();
         startFailure = failed->step + ": " + ErrorText(failed->error);
     }
 }
@@ -344,7 +344,7 @@ std::optional<int> ChildProcess::KillAndReap() {
             nanosleep(&pause, nullptr);
         }
     }
-    status.Close();
+    status.Reset();
     return waitStatus;
 }
 

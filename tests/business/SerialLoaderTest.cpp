@@ -86,6 +86,7 @@ TEST_P(ReportToolTest, NoMatchHidesNoFailedTool) {
     const ScopedCommandSettings commands(tools.Directory());
     if (*c.failure == '\0') {
         EXPECT_EQ(SerialLoader().GetSystemSerial(), c.serial);
+        EXPECT_EQ(SerialLoader().GetChassisSerial(), c.serial);
         return;
     }
     try {
