@@ -22,7 +22,7 @@
 #include "RegistryTable.h"
 #include "business/HwHashCalculator.h"
 #include "common/Base64Coder.h"
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 #include "grellan/grellan.h"
 #include "smbios/SmBios.h"
 #include "smbios/SmBiosUnix.h"

@@ -24,7 +24,7 @@
 #include "ReadXmlPlistParser.h"
 #include "RegistryDumps.h"
 #include "TempDir.h"
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 #include "grellan/grellan.h"
 #include "platform/CommandRunner.h"
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using tirsel::kvl::agent::driver::common::MacXMLToJSONParser;

@@ -48,6 +48,15 @@ if git grep -n -E '\b(steady_clock|system_clock|high_resolution_clock)\b' -- src
   status=1
 fi
 
+echo "== includes in src/ by their layer's name"
+# Each layer sees only its own and lower layers' include roots
+# (src/CMakeLists.txt); a path with ".." would climb past that from the
+# including file's own folder.
+if git grep -n -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*\.\./' -- src; then
+  echo "lint: an include in src/ climbs with \"..\": name the header by its layer (\"smbios/SmBios.h\")"
+  status=1
+fi
+
 echo "== clang-tidy on src/ (run-clang-tidy)"
 # Debian's run-clang-tidy runs clang-tidy on every src/ file of the build's
 # compile commands (the Apple-only ones are not in a Linux build's

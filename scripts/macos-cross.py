@@ -8,12 +8,16 @@ not build on Apple, one that needs the registry stand-in, is left out as the
 Mac build leaves it out), its archive and link commands say what goes into
 every program and library. compile_commands.json gives each unit's flags.
 
-  compile WORK LINK_VERSION "ARCHS" "VERSIONS" SHIPPED...
+  compile WORK LINK_VERSION "ARCHS" "VERSIONS" SHIPPED_OUTPUTS...
       Compiles every unit for every architecture at LINK_VERSION into
-      WORK/obj/ARCH/, where the link step finds them; the units of the
-      SHIPPED targets also at every other deployment target of VERSIONS, for
-      their diagnostics alone. Everything but the shipped targets is compiled
-      at -O0: those objects are there to be diagnosed and linked, not run.
+      WORK/obj/ARCH/, where the link step finds them; the units that CMake
+      links into the SHIPPED_OUTPUTS (bin/libgrellan.dylib, ...) also at every
+      other deployment target of VERSIONS, for their diagnostics alone.
+      Everything else is compiled at -O0: those objects are there to be
+      diagnosed and linked, not run.
+  objects WORK ARCH OUTPUT
+      Prints the objects in WORK/obj/ARCH/ that CMake links into OUTPUT, one a
+      line, the members of the project's archives among them.
   link WORK LINK_VERSION "ARCHS" LD64 AR GTEST_DIR SHIPPED_OUTPUTS...
       Packs the archives and links every program and library of the build
       but the shipped ones (scripts/macos-check.sh links those itself), with
@@ -116,13 +120,23 @@ class Build:
                 i += 1
             self.links[out] = (dylib, name, inputs)
 
+    def linked_objects(self, output):
+        """The objects CMake links into OUTPUT, archives opened into their members."""
+        if output not in self.links:
+            sys.exit(f"macos-cross: no link of {output}")
+        objects = []
+        for i in self.links[output][2]:
+            if i.endswith(".o"):
+                objects.append(i)
+            elif i in self.archives:
+                objects += self.archives[i]
+        return list(dict.fromkeys(objects))
 
-def compile_units(work, link_version, archs, versions, shipped):
+
+def compile_units(work, link_version, archs, versions, shipped_outputs):
     build = Build(work)
     targets = sorted({target_of(o) for o in build.units})
-    for t in shipped:
-        if t not in targets:
-            sys.exit(f"macos-cross: no translation unit for {t}")
+    shipped = {target_of(o) for out in shipped_outputs for o in build.linked_objects(out)}
     jobs, count = [], {}
     for obj, (source, directory, args) in build.units.items():
         target = target_of(obj)
@@ -221,6 +235,11 @@ def link(work, link_version, archs, ld64, ar, gtest_dir, shipped_outputs):
 
 def main(argv):
     step = argv[1] if len(argv) > 1 else ""
+    if step == "objects" and len(argv) == 5:
+        objdir = os.path.join(argv[2], "obj", argv[3])
+        for obj in Build(argv[2]).linked_objects(argv[4]):
+            print(os.path.join(objdir, obj))
+        return 0
     if step == "compile" and len(argv) >= 6:
         return compile_units(argv[2], argv[3], argv[4].split(), argv[5].split(), set(argv[6:]))
     if step == "gtest" and len(argv) == 7:

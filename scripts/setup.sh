@@ -4,7 +4,7 @@
 set -euo pipefail
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
-  echo "setup: not a Debian system; install the dependencies yourself (README, Building on macOS)"
+  echo "setup: not a Debian system; install the dependencies yourself (docs/development.md, Building on macOS)"
   exit 0
 fi
 

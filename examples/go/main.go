@@ -58,9 +58,9 @@ func main() {
 	if len(os.Args) > 1 {
 		path = os.Args[1]
 	}
-	// The call runs tools and may block for a long time (up to minutes in
-	// the worst case): make it in a goroutine of its own, so the agent's
-	// other work goes on; the result comes back on a channel.
+	// The call may run tools and block for as long as the slowest of them
+	// (about 35 s at worst): make it in a goroutine of its own, so the
+	// agent's other work goes on; the result comes back on a channel.
 	type answer struct {
 		fingerprint string
 		err         error

@@ -30,9 +30,9 @@ def hardware_hash(library_path):
 
 def main():
     library_path = sys.argv[1] if len(sys.argv) > 1 else LIBRARY_PATH
-    # The call runs tools and may block for a long time (up to minutes in the
-    # worst case): keep it off the thread that serves the agent. ctypes
-    # releases the GIL for the call, so other threads go on.
+    # The call may run tools and block for as long as the slowest of them
+    # (about 35 s at worst): keep it off the thread that serves the agent.
+    # ctypes releases the GIL for the call, so other threads go on.
     with concurrent.futures.ThreadPoolExecutor(max_workers=1) as worker:
         try:
             fingerprint = worker.submit(hardware_hash, library_path).result()

@@ -12,8 +12,8 @@
 #include "business/FallbackSerials.h"
 #include "business/LabelFreeValues.h"
 #include "business/ReportLine.h"
-#include "common/MacXMLToJSONParser.h"
 #include "common/TirselFunctions.h"
+#include "common/plist/MacXMLToJSONParser.h"
 #include "platform/CommandRunner.h"
 #include "platform/CommandSettings.h"
 #include "platform/RegistryService.h"
@@ -132,7 +132,7 @@ const char* SerialLoader::CommandText(FallbackCommand command) {
     return kProcessorNameCommand;
 }
 
-// The command comes by value: that is the interface hosts of this class know.
+// The command comes by value, as callers of ProcessComand have always passed it.
 std::string SerialLoader::ProcessComand(
     std::string command) {  // NOLINT(performance-unnecessary-value-param)
     return SecondField(OutputOrThrow(command));

@@ -31,24 +31,36 @@ public:
     // where there is no such service, property or data object.
     static std::optional<std::string> ReadBoardData();
 
-    // The getters below run their commands one by one, each on its own: the
-    // class's published interface. The fingerprint takes RunCommandsTogether.
+    // One slot's serial each, its commands run one after the other; each
+    // throws as RunCommandsTogether does. The fingerprint takes
+    // RunCommandsTogether and ReadBoardData, which read the same sources, and
+    // FallbackSerials, which makes the same texts of them. These read a single
+    // slot on its own.
+
+    // The processor name, a blank, and the printable runs of the decoded
+    // "unique-chip-id" of the registry dump.
     std::string GetProcessorSerial();
+    // The chassis slot's serial: the machine serial, from a run of its own.
     std::string GetChassisSerial();
+    // The machine serial (ReportLine::Pick: the English-labelled line, else
+    // the registry's IOPlatformSerialNumber).
     std::string GetSystemSerial();
+    // The "mlb-serial-number" of the IOPlatformExpertDevice registry service,
+    // up to its first zero byte; empty without one.
     std::string GetBaseBoardSerial();
 
     // Field 1 (between the first and second colon) of the command's output,
     // trimmed at both ends; empty without a colon. Throws CommandFailed when
     // the command gives no usable answer (not run to its end, exit status 2
     // or more, or grep's "no match" after the watched system_profiler
-    // failed), as GetProcessorSerial does for the registry dump: no serial is
-    // better than a wrong one. The class's published interface: the two
-    // report values of the fingerprint go through ReportLine::Pick, which
-    // takes this field from the lines with the English label only.
+    // failed): no serial is better than a wrong one. For reading one field
+    // of a tool's report the way the library reads it (the Mac checks
+    // compare report fields with the registry's values through it); the
+    // fingerprint's own two report values go through ReportLine::Pick.
     std::string ProcessComand(std::string command);
 
-    // The field logic of ProcessComand over a command's output.
+    // The field logic of ProcessComand over a command's output; ReportLine
+    // reads the labelled lines through it.
     static std::string SecondField(const std::string& output);
 };
 

@@ -4,45 +4,24 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "platform/IOKit.h"
+#include "platform/UniqueHandle.h"
 
 namespace tirsel::kvl::agent::driver::platform {
 
-// Owns one CoreFoundation reference obtained from a Create or Copy call and
-// releases it with CFRelease. A null reference is held but not released.
+// What a CoreFoundation reference from a Create or Copy call is to
+// UniqueHandle: CFRelease gives it back (never a null one: CFRelease(NULL)
+// crashes).
 template <class Ref>
-class CFReference {
-public:
-    CFReference() = default;
-    explicit CFReference(Ref ref) : ref(ref) {}
-    ~CFReference() { Reset(); }
-
-    CFReference(CFReference&& other) noexcept : ref(std::exchange(other.ref, nullptr)) {}
-    CFReference& operator=(CFReference&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            ref = std::exchange(other.ref, nullptr);
-        }
-        return *this;
-    }
-    CFReference(const CFReference&) = delete;
-    CFReference& operator=(const CFReference&) = delete;
-
-    Ref Get() const { return ref; }
-    explicit operator bool() const { return ref != nullptr; }
-
-    void Reset() {
-        if (ref != nullptr) {
-            CFRelease(ref);
-            ref = nullptr;
-        }
-    }
-
-private:
-    Ref ref = nullptr;
+struct CFReferenceTraits {
+    using Handle = Ref;
+    static constexpr Handle kNull = nullptr;
+    static void Release(Handle ref) { CFRelease(ref); }
 };
+
+template <class Ref>
+using CFReference = UniqueHandle<CFReferenceTraits<Ref>>;
 
 // The bytes of a property object, borrowed from it.
 struct DataView {

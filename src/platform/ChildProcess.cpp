@@ -248,8 +248,8 @@ ChildProcess::ChildProcess(const std::string& shell, const std::string& command,
                            const std::vector<std::string>& environment) {
     Step failed = Spawn(shell, command, environment, output, status, pid);
     if (failed) {
-        output.Close();
-        status.Close();
+        output.Reset();
+        status.Reset();
         startFailure = std::move(*failed);
     }
 }
@@ -326,7 +326,7 @@ std::optional<int> ChildProcess::KillAndReap() {
             nanosleep(&pause, nullptr);
         }
     }
-    status.Close();
+    status.Reset();
     return waitStatus;
 }
 

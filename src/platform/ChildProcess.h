@@ -42,7 +42,7 @@ public:
 
     // The read end of the child's standard output.
     int Output() const { return output.Get(); }
-    void CloseOutput() { output.Close(); }
+    void CloseOutput() { output.Reset(); }
     // This process's end of the status channel (reads without blocking).
     int Status() const { return status.Get(); }
 

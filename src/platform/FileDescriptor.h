@@ -2,29 +2,26 @@
 
 #include <string>
 
+#include "platform/UniqueHandle.h"
+
 namespace tirsel::kvl::agent::driver::platform {
 
-// Owns one open file descriptor and closes it on destruction.
-class FileDescriptor {
+// What an open file descriptor is to UniqueHandle: close gives it back.
+struct FileDescriptorTraits {
+    using Handle = int;
+    static constexpr Handle kNull = -1;
+    static void Release(Handle fd);
+};
+
+// One open file descriptor, with the call that opens a file for reading.
+class FileDescriptor : public UniqueHandle<FileDescriptorTraits> {
 public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd(fd) {}
-    ~FileDescriptor();
+    using UniqueHandle::UniqueHandle;
 
-    FileDescriptor(FileDescriptor&& other) noexcept;
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    // open(path, O_RDONLY); the result is not open when that fails.
+    // open(path, O_RDONLY | O_CLOEXEC); the result is not open when that fails.
     static FileDescriptor OpenReadOnly(const std::string& path);
 
-    bool IsOpen() const { return fd >= 0; }
-    int Get() const { return fd; }
-    void Close();
-
-private:
-    int fd = -1;
+    bool IsOpen() const { return static_cast<bool>(*this); }
 };
 
 }  // namespace tirsel::kvl::agent::driver::platform

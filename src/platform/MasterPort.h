@@ -1,16 +1,24 @@
 #pragma once
 
-#include <utility>
-
 #include "platform/IOKit.h"
+#include "platform/UniqueHandle.h"
 
 namespace tirsel::kvl::agent::driver::platform {
 
-// Owns the one reference to the I/O Kit master port that IOMasterPort hands
-// its caller, and gives it back with mach_port_deallocate. Without that every
-// registry look-up would leak a port reference for the life of the host.
-class MasterPort {
+// What the reference to the I/O Kit master port that IOMasterPort hands its
+// caller is to UniqueHandle: mach_port_deallocate gives it back. Without that
+// every registry look-up would leak a port reference for the life of the host.
+struct MasterPortTraits {
+    using Handle = mach_port_t;
+    static constexpr Handle kNull = MACH_PORT_NULL;
+    static void Release(Handle port) { mach_port_deallocate(mach_task_self(), port); }
+};
+
+// The master port's reference, with the call that obtains it.
+class MasterPort : public UniqueHandle<MasterPortTraits> {
 public:
+    using UniqueHandle::UniqueHandle;
+
     // Asks IOMasterPort for the port; the result holds no port when that fails.
     static MasterPort Obtain() {
         mach_port_t port = MACH_PORT_NULL;
@@ -23,41 +31,6 @@ public:
 #pragma GCC diagnostic pop
         return MasterPort(status == KERN_SUCCESS ? port : MACH_PORT_NULL);
     }
-
-    MasterPort() = default;
-    ~MasterPort() {
-        Reset();
-    }
-
-    MasterPort(MasterPort&& other) noexcept : port(std::exchange(other.port, MACH_PORT_NULL)) {}
-    MasterPort& operator=(MasterPort&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            port = std::exchange(other.port, MACH_PORT_NULL);
-        }
-        return *this;
-    }
-    MasterPort(const MasterPort&) = delete;
-    MasterPort& operator=(const MasterPort&) = delete;
-
-    mach_port_t Get() const {
-        return port;
-    }
-    explicit operator bool() const {
-        return port != MACH_PORT_NULL;
-    }
-
-    void Reset() {
-        if (port != MACH_PORT_NULL) {
-            mach_port_deallocate(mach_task_self(), port);
-            port = MACH_PORT_NULL;
-        }
-    }
-
-private:
-    explicit MasterPort(mach_port_t port) : port(port) {}
-
-    mach_port_t port = MACH_PORT_NULL;
 };
 
 }  // namespace tirsel::kvl::agent::driver::platform

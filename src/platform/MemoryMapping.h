@@ -6,7 +6,7 @@
 namespace tirsel::kvl::agent::driver::platform {
 
 // A read-only, shared mapping of part of a file or device, unmapped on
-// destruction.
+// destruction. Not a UniqueHandle: munmap needs the length beside the address.
 class MemoryMapping {
 public:
     MemoryMapping() = default;

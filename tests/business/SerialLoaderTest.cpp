@@ -90,6 +90,7 @@ TEST_P(ReportToolTest, NoMatchHidesNoFailedTool) {
     const ScopedCommandSettings commands(tools.Directory());
     if (c.failure == CommandVerdict::Kind::Usable) {
         EXPECT_EQ(SerialLoader().GetSystemSerial(), c.serial);
+        EXPECT_EQ(SerialLoader().GetChassisSerial(), c.serial);
         return;
     }
     try {

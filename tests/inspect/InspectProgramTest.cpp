@@ -489,7 +489,7 @@ TEST(InspectSnapshotInput, WrappedTextGivesTheSameFingerprint) {
     const std::string file = dir.Write("wrapped", wrapped);
     const ProcessResult result = RunShell(Inspect("--from-snapshot '" + file + "'"));
     EXPECT_EQ(result.status, 0);
-    // The README's fingerprint of this example.
+    // The fingerprint docs/support.md shows for this example.
     EXPECT_NE(result.output.find("fingerprint: 3e5db3ad7030fb34d6e6e8fa8be8a11c"),
               std::string::npos)
         << result.output;

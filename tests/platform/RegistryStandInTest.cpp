@@ -108,8 +108,9 @@ TEST_F(RegistryStandInTest, HoldersReleaseOnEveryPathAndMoveOwnership) {
         EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): moved-from is empty
         platform::CFReference<CFTypeRef> property(
             IORegistryEntryCreateCFProperty(second.Get(), CFSTR("k"), kCFAllocatorDefault, 0));
-        platform::CFReference<CFTypeRef> other;
-        other = std::move(property);
+        platform::CFReference<CFTypeRef> other(
+            IORegistryEntryCreateCFProperty(second.Get(), CFSTR("k"), kCFAllocatorDefault, 0));
+        other = std::move(property);  // gives back what `other` held
         const auto bytes = platform::DataBytes(other.Get());
         ASSERT_TRUE(bytes);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->length), "value");

@@ -6,7 +6,7 @@
 #include <typeinfo>
 
 #include "ReadXmlPlistParser.h"
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 
 namespace grellan::testing {
 

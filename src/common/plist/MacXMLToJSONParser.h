@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "common/PreparedText.h"
+#include "common/plist/PreparedText.h"
 
 namespace tirsel::kvl::agent::driver::common {
 

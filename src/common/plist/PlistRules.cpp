@@ -1,4 +1,4 @@
-#include "common/PlistRules.h"
+#include "common/plist/PlistRules.h"
 
 #include <algorithm>
 #include <boost/optional.hpp>
@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "common/PropertyTrees.h"
 #include "common/TirselFunctions.h"
-#include "common/TreeEntry.h"
-#include "common/XmlEntry.h"
+#include "common/plist/PropertyTrees.h"
+#include "common/plist/TreeEntry.h"
+#include "common/plist/XmlEntry.h"
 
 namespace tirsel::kvl::agent::driver::common {
 

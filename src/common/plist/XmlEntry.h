@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/XmlReader.h"
+#include "common/plist/XmlReader.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
@@ -39,6 +39,13 @@ private:
     enum class Kind : unsigned char { kDocument, kElement, kComment, kAttributes, kAttribute };
 
     XmlEntry(XmlReader& reader, const XmlReader::Piece& piece);
+
+    // The one loop over the content of the document or an element: hands
+    // `visit` each piece in order, passing over what the previous piece opened
+    // and was left unread, until `visit` returns true (then true) or the
+    // content ends (then false, and the entry is read).
+    template <class Visit>
+    bool ReadContent(Visit visit);
 
     XmlReader* reader = nullptr;
     std::string_view name;             // an element's or attribute's name

@@ -1,4 +1,4 @@
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

@@ -1,4 +1,4 @@
-#include "common/PropertyTrees.h"
+#include "common/plist/PropertyTrees.h"
 
 #include <string>
 

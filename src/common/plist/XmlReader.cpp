@@ -1,4 +1,4 @@
-#include "common/XmlReader.h"
+#include "common/plist/XmlReader.h"
 
 #include <algorithm>
 #include <boost/property_tree/detail/rapidxml.hpp>

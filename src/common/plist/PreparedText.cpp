@@ -1,4 +1,4 @@
-#include "common/PreparedText.h"
+#include "common/plist/PreparedText.h"
 
 #include <algorithm>
 #include <cstddef>

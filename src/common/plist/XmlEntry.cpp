@@ -1,6 +1,6 @@
-#include "common/XmlEntry.h"
+#include "common/plist/XmlEntry.h"
 
-#include "common/PropertyTrees.h"
+#include "common/plist/PropertyTrees.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
@@ -24,6 +24,25 @@ XmlEntry::XmlEntry(XmlReader& reader, const Piece& piece)
       depth(reader.Depth()),
       kind(piece.kind == Piece::kComment ? Kind::kComment : Kind::kElement),
       open(piece.open) {}
+
+template <class Visit>
+bool XmlEntry::ReadContent(Visit visit) {
+    if (!open) {
+        return false;
+    }
+    while (true) {
+        // Past whatever the last piece opened and its visitor left unread.
+        reader->SkipTo(depth);
+        const Piece piece = kind == Kind::kDocument ? reader->NextAtTop() : reader->NextInElement();
+        if (piece.kind == Piece::kEnd) {
+            open = false;
+            return false;
+        }
+        if (visit(piece)) {
+            return true;
+        }
+    }
+}
 
 std::string_view XmlEntry::Name() const {
     switch (kind) {
@@ -54,22 +73,12 @@ void XmlEntry::ReadText(std::string& out) {
         case Kind::kElement:
             break;
     }
-    if (!open) {
-        return;
-    }
-    reader->SkipTo(depth);
-    while (true) {
-        const Piece piece = reader->NextInElement();
-        if (piece.kind == Piece::kEnd) {
-            open = false;
-            return;
-        }
+    ReadContent([&](const Piece& piece) {
         if (piece.kind == Piece::kText) {
             XmlReader::AppendValue(piece, out);
-        } else {
-            reader->SkipTo(depth);
         }
-    }
+        return false;
+    });
 }
 
 void XmlEntry::CopyTo(pt::ptree& node) {
@@ -85,29 +94,15 @@ void XmlEntry::CopyTo(pt::ptree& node) {
         Next(all);
         all.CopyTo(AppendKeyed(node, kAttributesKey));
     }
-    if (!open) {
-        return;
-    }
-    reader->SkipTo(depth);
-    while (true) {
-        const Piece piece = reader->NextInElement();
-        switch (piece.kind) {
-            case Piece::kEnd:
-                open = false;
-                return;
-            case Piece::kText:
-                XmlReader::AppendValue(piece, node.data());
-                break;
-            case Piece::kElement:
-            case Piece::kComment: {
-                XmlEntry entry(*reader, piece);
-                entry.CopyTo(AppendKeyed(node, entry.Name()));
-                break;
-            }
-            case Piece::kNothing:
-                break;
+    ReadContent([&](const Piece& piece) {
+        if (piece.kind == Piece::kText) {
+            XmlReader::AppendValue(piece, node.data());
+        } else if (piece.kind == Piece::kElement || piece.kind == Piece::kComment) {
+            XmlEntry entry(*reader, piece);
+            entry.CopyTo(AppendKeyed(node, entry.Name()));
         }
-    }
+        return false;
+    });
 }
 
 bool XmlEntry::Next(XmlEntry& entry) {
@@ -137,25 +132,13 @@ bool XmlEntry::Next(XmlEntry& entry) {
         entry.attributes = attributes;
         return true;
     }
-    if (!open) {
-        return false;
-    }
-    reader->SkipTo(depth);
-    while (true) {
-        const Piece piece = kind == Kind::kDocument ? reader->NextAtTop() : reader->NextInElement();
-        switch (piece.kind) {
-            case Piece::kEnd:
-                open = false;
-                return false;
-            case Piece::kElement:
-            case Piece::kComment:
-                entry = XmlEntry(*reader, piece);
-                return true;
-            case Piece::kText:
-            case Piece::kNothing:
-                break;
+    return ReadContent([&](const Piece& piece) {
+        if (piece.kind != Piece::kElement && piece.kind != Piece::kComment) {
+            return false;
         }
-    }
+        entry = XmlEntry(*reader, piece);
+        return true;
+    });
 }
 
 }  // namespace tirsel::kvl::agent::driver::common

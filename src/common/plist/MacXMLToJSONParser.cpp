@@ -1,15 +1,15 @@
-#include "common/MacXMLToJSONParser.h"
+#include "common/plist/MacXMLToJSONParser.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
-#include "common/PlistRules.h"
-#include "common/PropertyTrees.h"
-#include "common/TreeEntry.h"
-#include "common/XmlEntry.h"
-#include "common/XmlReader.h"
+#include "common/plist/PlistRules.h"
+#include "common/plist/PropertyTrees.h"
+#include "common/plist/TreeEntry.h"
+#include "common/plist/XmlEntry.h"
+#include "common/plist/XmlReader.h"
 
 namespace tirsel::kvl::agent::driver::common {
 
